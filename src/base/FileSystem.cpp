@@ -1,0 +1,111 @@
+#include "base/FileSystem.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tandem {
+
+namespace fs = std::filesystem;
+
+FileSystem& FileSystem::local() {
+    static LocalFileSystem disk;
+    return disk;
+}
+
+Result<std::string> LocalFileSystem::readFile(const fs::path& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return posixError("Could not read " + path.string(), errno);
+    std::string bytes;
+    char buffer[65536];
+    for (;;) {
+        ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count == 0) break;
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            int code = errno;
+            ::close(fd);
+            return posixError("Could not read " + path.string(), code);
+        }
+        bytes.append(buffer, static_cast<size_t>(count));
+    }
+    ::close(fd);
+    return bytes;
+}
+
+bool LocalFileSystem::exists(const fs::path& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+bool LocalFileSystem::isDirectory(const fs::path& path) {
+    std::error_code error;
+    return fs::is_directory(path, error);
+}
+
+Result<void> LocalFileSystem::createDirectories(const fs::path& path) {
+    std::error_code error;
+    fs::create_directories(path, error);
+    if (error || !fs::is_directory(path)) {
+        return posixError("Could not create the folder " + path.string(), error ? error.value() : ENOTDIR);
+    }
+    return {};
+}
+
+Result<void> LocalFileSystem::writeFile(const fs::path& path, std::string_view bytes) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return posixError("Could not write " + path.string(), errno);
+    const char* cursor = bytes.data();
+    size_t left = bytes.size();
+    while (left > 0) {
+        ssize_t count = ::write(fd, cursor, left);
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            int code = errno;
+            ::close(fd);
+            return posixError("Could not write " + path.string(), code);
+        }
+        cursor += count;
+        left -= static_cast<size_t>(count);
+    }
+    if (::fsync(fd) != 0) {
+        int code = errno;
+        ::close(fd);
+        return posixError("Could not write " + path.string(), code);
+    }
+    if (::close(fd) != 0) return posixError("Could not write " + path.string(), errno);
+    return {};
+}
+
+Result<void> LocalFileSystem::rename(const fs::path& from, const fs::path& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) return posixError("Could not replace " + to.string(), errno);
+    return {};
+}
+
+Result<void> LocalFileSystem::remove(const fs::path& path) {
+    std::error_code error;
+    fs::remove(path, error);
+    if (error) return posixError("Could not remove " + path.string(), error.value());
+    return {};
+}
+
+Result<void> LocalFileSystem::removeAll(const fs::path& path) {
+    std::error_code error;
+    fs::remove_all(path, error);
+    if (error) return posixError("Could not remove " + path.string(), error.value());
+    return {};
+}
+
+std::vector<std::string> LocalFileSystem::list(const fs::path& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        names.push_back(it->path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace tandem

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "base/Error.h"
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tandem {
+
+// The file operations that Koala's file writers are built from. Writers take the file system as a
+// parameter so that a simulated disk can fail any single step.
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+
+    // The file's bytes; a missing file is an error with code ENOENT.
+    virtual Result<std::string> readFile(const std::filesystem::path& path) = 0;
+    virtual bool exists(const std::filesystem::path& path) = 0;
+    virtual bool isDirectory(const std::filesystem::path& path) = 0;
+    // Creates the folder and any missing parents; an existing folder is fine.
+    virtual Result<void> createDirectories(const std::filesystem::path& path) = 0;
+    // Creates or truncates the file, writes the bytes and flushes them to the disk.
+    virtual Result<void> writeFile(const std::filesystem::path& path, std::string_view bytes) = 0;
+    // Replaces `to` with `from` in one step (both in the same folder).
+    virtual Result<void> rename(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
+    // Removes a file or an empty folder; a missing one is fine.
+    virtual Result<void> remove(const std::filesystem::path& path) = 0;
+    // Removes a folder and everything in it; a missing one is fine.
+    virtual Result<void> removeAll(const std::filesystem::path& path) = 0;
+    // The names of a folder's entries, sorted; a missing folder gives none.
+    virtual std::vector<std::string> list(const std::filesystem::path& folder) = 0;
+
+    // The machine's own disk.
+    static FileSystem& local();
+};
+
+// The machine's disk through POSIX calls.
+class LocalFileSystem final : public FileSystem {
+public:
+    Result<std::string> readFile(const std::filesystem::path& path) override;
+    bool exists(const std::filesystem::path& path) override;
+    bool isDirectory(const std::filesystem::path& path) override;
+    Result<void> createDirectories(const std::filesystem::path& path) override;
+    Result<void> writeFile(const std::filesystem::path& path, std::string_view bytes) override;
+    Result<void> rename(const std::filesystem::path& from, const std::filesystem::path& to) override;
+    Result<void> remove(const std::filesystem::path& path) override;
+    Result<void> removeAll(const std::filesystem::path& path) override;
+    std::vector<std::string> list(const std::filesystem::path& folder) override;
+};
+
+} // namespace tandem

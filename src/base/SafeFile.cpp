@@ -1,0 +1,51 @@
+#include "base/SafeFile.h"
+
+#include "base/Uuid.h"
+
+#include <cerrno>
+
+namespace tandem::SafeFile {
+
+namespace fs = std::filesystem;
+
+Result<void> atomicWrite(const fs::path& path, std::string_view bytes, FileSystem& disk) {
+    // A dot name keeps the temporary out of sight of anything scanning the folder.
+    fs::path temporary = path.parent_path() / ("." + path.filename().string() + "." + Uuid::make() + ".tmp");
+    if (auto written = disk.writeFile(temporary, bytes); !written) {
+        (void)disk.remove(temporary);
+        return written.error();
+    }
+    if (auto renamed = disk.rename(temporary, path); !renamed) {
+        (void)disk.remove(temporary);
+        return renamed.error();
+    }
+    return {};
+}
+
+bool Snapshot::unchanged(FileSystem& disk) const {
+    if (!bytes) return !disk.exists(path);
+    auto now = disk.readFile(path);
+    return now && *now == *bytes;
+}
+
+Result<Snapshot> capture(const fs::path& path, FileSystem& disk) {
+    auto bytes = disk.readFile(path);
+    if (bytes) return Snapshot{path, std::move(bytes).value()};
+    if (bytes.error().code == ENOENT && !disk.exists(path)) return Snapshot{path, std::nullopt};
+    return bytes.error();
+}
+
+Result<fs::path> backup(const fs::path& parent, const std::string& prefix, const std::vector<const Snapshot*>& files,
+                        FileSystem& disk) {
+    fs::path folder = parent / (prefix + Uuid::make());
+    if (auto made = disk.createDirectories(folder); !made) return made.error();
+    for (const Snapshot* file : files) {
+        if (!file->existed()) continue;
+        if (auto copied = disk.writeFile(folder / file->path.filename(), *file->bytes); !copied) {
+            return copied.error();
+        }
+    }
+    return folder;
+}
+
+} // namespace tandem::SafeFile
