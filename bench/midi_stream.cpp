@@ -14,21 +14,27 @@ std::vector<uint8_t> makeStream(size_t target) {
     bytes.reserve(target + 1024);
     while (bytes.size() < target) {
         switch (random() % 10) {
-        case 0: case 1: case 2: { // pad hit with aftertouch and release
+        case 0:
+        case 1:
+        case 2: { // pad hit with aftertouch and release
             uint8_t note = 36 + random() % 16;
             bytes.insert(bytes.end(), {0x99, note, uint8_t(1 + random() % 127)});
-            for (int i = 0; i < 4; ++i) bytes.insert(bytes.end(), {0xA9, note, uint8_t(random() % 128)});
+            for (int i = 0; i < 4; ++i)
+                bytes.insert(bytes.end(), {0xA9, note, uint8_t(random() % 128)});
             bytes.insert(bytes.end(), {0x89, note, 0x00});
             break;
         }
-        case 3: case 4: // Q-Link turn, running status
+        case 3:
+        case 4: // Q-Link turn, running status
             bytes.insert(bytes.end(), {0xB0, uint8_t(16 + random() % 4), uint8_t(random() % 128)});
-            for (int i = 0; i < 6; ++i) bytes.insert(bytes.end(), {uint8_t(16 + random() % 4), uint8_t(random() % 128)});
+            for (int i = 0; i < 6; ++i)
+                bytes.insert(bytes.end(), {uint8_t(16 + random() % 4), uint8_t(random() % 128)});
             break;
         case 5: // button with a clock byte inside the message
             bytes.insert(bytes.end(), {0x90, 0x31, 0xF8, 0x7F, 0x80, 0x31, 0x00});
             break;
-        case 6: case 7: // clock and active sensing
+        case 6:
+        case 7: // clock and active sensing
             bytes.insert(bytes.end(), {0xF8, 0xF8, 0xFE});
             break;
         case 8: // channel pressure and program change
@@ -36,7 +42,8 @@ std::vector<uint8_t> makeStream(size_t target) {
             break;
         default: { // a long SysEx reply
             bytes.push_back(0xF0);
-            for (int i = 0; i < 600; ++i) bytes.push_back(uint8_t(random() % 128));
+            for (int i = 0; i < 600; ++i)
+                bytes.push_back(uint8_t(random() % 128));
             bytes.push_back(0xF7);
         }
         }
@@ -54,7 +61,8 @@ void BM_Decode(benchmark::State& state) {
     for (auto _ : state) {
         out.clear();
         for (size_t at = 0; at < bytes.size(); at += chunk) {
-            stream.decode(std::span<const uint8_t>(bytes).subspan(at, std::min(chunk, bytes.size() - at)), out);
+            stream.decode(std::span<const uint8_t>(bytes).subspan(at, std::min(chunk, bytes.size() - at)),
+                          out);
         }
         messages += out.size();
         benchmark::DoNotOptimize(out.data());

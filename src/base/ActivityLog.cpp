@@ -16,7 +16,9 @@ namespace {
 struct LogQueue {
     ThreadQueue queue{"Tandem.Log"};
     // Lines still waiting when the process exits are written, not dropped.
-    ~LogQueue() { queue.sync([] {}); }
+    ~LogQueue() {
+        queue.sync([] {});
+    }
 };
 
 ThreadQueue& logQueue() {
@@ -52,7 +54,9 @@ std::string timestamp(std::chrono::system_clock::time_point time) {
     return text;
 }
 
-std::string path() { return (Paths::logs() / "Tandem.log").string(); }
+std::string path() {
+    return (Paths::logs() / "Tandem.log").string();
+}
 
 void write(std::string_view message) {
     // The time and the file are taken now, on the caller, so the line says when it was written.

@@ -9,7 +9,9 @@ double SystemClock::uptime() const {
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-std::chrono::system_clock::time_point SystemClock::date() const { return std::chrono::system_clock::now(); }
+std::chrono::system_clock::time_point SystemClock::date() const {
+    return std::chrono::system_clock::now();
+}
 
 uint64_t SystemClock::hostTime() const {
     using namespace std::chrono;

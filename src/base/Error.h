@@ -18,11 +18,12 @@ struct Error {
 };
 
 // Either a value or the Error that prevented it.
-template <class T>
-class [[nodiscard]] Result {
+template <class T> class [[nodiscard]] Result {
 public:
-    Result(T value) : state(std::in_place_index<0>, std::move(value)) {}
-    Result(Error error) : state(std::in_place_index<1>, std::move(error)) {}
+    Result(T value)
+        : state(std::in_place_index<0>, std::move(value)) {}
+    Result(Error error)
+        : state(std::in_place_index<1>, std::move(error)) {}
 
     bool ok() const { return state.index() == 0; }
     explicit operator bool() const { return ok(); }
@@ -53,11 +54,11 @@ private:
     std::variant<T, Error> state;
 };
 
-template <>
-class [[nodiscard]] Result<void> {
+template <> class [[nodiscard]] Result<void> {
 public:
     Result() = default;
-    Result(Error error) : failure(std::move(error)) {}
+    Result(Error error)
+        : failure(std::move(error)) {}
 
     bool ok() const { return !failure.has_value(); }
     explicit operator bool() const { return ok(); }

@@ -8,7 +8,8 @@ Result<Value> parse(std::string_view text) {
     try {
         return Value::parse(text.begin(), text.end());
     } catch (const Value::exception& failure) {
-        return Error{"Tandem.JSON", failure.id, "The data couldn't be read because it isn't in the correct format."};
+        return Error{"Tandem.JSON", failure.id,
+                     "The data couldn't be read because it isn't in the correct format."};
     }
 }
 
@@ -26,7 +27,8 @@ Result<std::string> serialize(const Value& value) {
         text.push_back('\n');
         return text;
     } catch (const Value::exception& failure) {
-        return Error{"Tandem.JSON", failure.id, "The data couldn't be written because it isn't in the correct format."};
+        return Error{"Tandem.JSON", failure.id,
+                     "The data couldn't be written because it isn't in the correct format."};
     }
 }
 

@@ -12,10 +12,20 @@ std::filesystem::path home() {
     return "/";
 }
 
-std::filesystem::path koalaSampler() { return home() / "Music" / "Koala Sampler"; }
-std::filesystem::path koalaSettings() { return koalaSampler() / "settings"; }
-std::filesystem::path koalaSong() { return koalaSampler() / "default"; }
-std::filesystem::path logs() { return home() / "Library" / "Logs"; }
-std::filesystem::path applicationSupport() { return home() / "Library" / "Application Support" / "Tandem"; }
+std::filesystem::path koalaSampler() {
+    return home() / "Music" / "Koala Sampler";
+}
+std::filesystem::path koalaSettings() {
+    return koalaSampler() / "settings";
+}
+std::filesystem::path koalaSong() {
+    return koalaSampler() / "default";
+}
+std::filesystem::path logs() {
+    return home() / "Library" / "Logs";
+}
+std::filesystem::path applicationSupport() {
+    return home() / "Library" / "Application Support" / "Tandem";
+}
 
 } // namespace tandem::Paths

@@ -35,8 +35,7 @@ public:
     virtual bool isCurrent() const = 0;
 
     // sync that hands back the task's value.
-    template <class F>
-    auto syncValue(F&& fn) -> std::invoke_result_t<F> {
+    template <class F> auto syncValue(F&& fn) -> std::invoke_result_t<F> {
         using R = std::invoke_result_t<F>;
         if constexpr (std::is_void_v<R>) {
             sync(std::forward<F>(fn));

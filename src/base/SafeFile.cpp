@@ -35,8 +35,8 @@ Result<Snapshot> capture(const fs::path& path, FileSystem& disk) {
     return bytes.error();
 }
 
-Result<fs::path> backup(const fs::path& parent, const std::string& prefix, const std::vector<const Snapshot*>& files,
-                        FileSystem& disk) {
+Result<fs::path> backup(const fs::path& parent, const std::string& prefix,
+                        const std::vector<const Snapshot*>& files, FileSystem& disk) {
     fs::path folder = parent / (prefix + Uuid::make());
     if (auto made = disk.createDirectories(folder); !made) return made.error();
     for (const Snapshot* file : files) {

@@ -47,7 +47,8 @@ public:
 class SimQueue final : public Queue {
 public:
     SimQueue(std::weak_ptr<SimTime::Timeline> timeline, std::string label)
-        : timeline(std::move(timeline)), name(std::move(label)) {}
+        : timeline(std::move(timeline))
+        , name(std::move(label)) {}
 
     const std::string& label() const override { return name; }
 
@@ -103,7 +104,8 @@ private:
 
 } // namespace
 
-SimTime::SimTime() : timeline(std::make_shared<Timeline>()) {}
+SimTime::SimTime()
+    : timeline(std::make_shared<Timeline>()) {}
 SimTime::~SimTime() = default;
 
 std::shared_ptr<Queue> SimTime::makeQueue(std::string label) {
@@ -147,7 +149,9 @@ std::chrono::system_clock::time_point SimTime::date() const {
     return time_point_cast<system_clock::duration>(origin + duration<double>(now()));
 }
 
-uint64_t SimTime::hostTime() const { return static_cast<uint64_t>(std::llround(now() * 1e9)); }
+uint64_t SimTime::hostTime() const {
+    return static_cast<uint64_t>(std::llround(now() * 1e9));
+}
 
 void SimTime::sleep(double seconds) {
     if (!(std::isfinite(seconds) && seconds > 0)) return;

@@ -38,7 +38,8 @@ struct ThreadQueue::State {
     // False once the queue has stopped: the task is dropped.
     bool schedule(double delay, Task task) {
         auto wait = std::chrono::duration<double>(std::isfinite(delay) && delay > 0 ? delay : 0);
-        auto due = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::nanoseconds>(wait);
+        auto due =
+            std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::nanoseconds>(wait);
         {
             std::lock_guard guard(lock);
             if (stopping) return false;
@@ -97,7 +98,8 @@ void scheduleFiring(const std::weak_ptr<ThreadQueue::State>& weakState, double d
 
 } // namespace
 
-ThreadQueue::ThreadQueue(std::string label) : state(std::make_shared<State>()) {
+ThreadQueue::ThreadQueue(std::string label)
+    : state(std::make_shared<State>()) {
     state->label = std::move(label);
     std::promise<void> started;
     auto ready = started.get_future();
@@ -111,13 +113,21 @@ ThreadQueue::ThreadQueue(std::string label) : state(std::make_shared<State>()) {
     ready.wait();
 }
 
-ThreadQueue::~ThreadQueue() { stop(); }
+ThreadQueue::~ThreadQueue() {
+    stop();
+}
 
-const std::string& ThreadQueue::label() const { return state->label; }
+const std::string& ThreadQueue::label() const {
+    return state->label;
+}
 
-void ThreadQueue::async(Task task) { state->schedule(0, std::move(task)); }
+void ThreadQueue::async(Task task) {
+    state->schedule(0, std::move(task));
+}
 
-void ThreadQueue::after(double seconds, Task task) { state->schedule(seconds, std::move(task)); }
+void ThreadQueue::after(double seconds, Task task) {
+    state->schedule(seconds, std::move(task));
+}
 
 void ThreadQueue::sync(const Task& task) {
     if (isCurrent()) {
@@ -150,7 +160,9 @@ std::unique_ptr<Timer> ThreadQueue::timer(double firstDelay, double period, Task
     return timer;
 }
 
-bool ThreadQueue::isCurrent() const { return std::this_thread::get_id() == state->workerId; }
+bool ThreadQueue::isCurrent() const {
+    return std::this_thread::get_id() == state->workerId;
+}
 
 void ThreadQueue::stop() {
     {

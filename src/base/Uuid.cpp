@@ -15,7 +15,8 @@ std::string make() {
     std::array<uint8_t, 16> bytes{};
     for (size_t i = 0; i < bytes.size(); i += 8) {
         uint64_t word = generator();
-        for (size_t j = 0; j < 8; ++j) bytes[i + j] = static_cast<uint8_t>(word >> (8 * j));
+        for (size_t j = 0; j < 8; ++j)
+            bytes[i + j] = static_cast<uint8_t>(word >> (8 * j));
     }
     bytes[6] = static_cast<uint8_t>((bytes[6] & 0x0F) | 0x40); // version 4
     bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3F) | 0x80); // RFC 4122 variant

@@ -64,7 +64,8 @@ public:
     virtual MidiStatus portDisconnectSource(MidiPortRef port, MidiEndpointRef source) = 0;
 
     // Virtual endpoints owned by a client.
-    virtual MidiStatus sourceCreate(MidiClientRef client, const std::string& name, MidiEndpointRef* source) = 0;
+    virtual MidiStatus sourceCreate(MidiClientRef client, const std::string& name,
+                                    MidiEndpointRef* source) = 0;
     virtual MidiStatus destinationCreate(MidiClientRef client, const std::string& name, ReadHandler read,
                                          MidiEndpointRef* destination) = 0;
     virtual MidiStatus endpointDispose(MidiEndpointRef endpoint) = 0;

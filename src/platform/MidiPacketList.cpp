@@ -7,21 +7,21 @@ namespace tandem {
 
 namespace {
 
-template <class T>
-T load(const uint8_t* at) {
+template <class T> T load(const uint8_t* at) {
     T value;
     std::memcpy(&value, at, sizeof value);
     return value;
 }
 
-template <class T>
-void store(uint8_t* at, T value) {
+template <class T> void store(uint8_t* at, T value) {
     std::memcpy(at, &value, sizeof value);
 }
 
 } // namespace
 
-uint32_t MidiPacketList::count() const { return raw.size() < headerSize ? 0 : load<uint32_t>(raw.data()); }
+uint32_t MidiPacketList::count() const {
+    return raw.size() < headerSize ? 0 : load<uint32_t>(raw.data());
+}
 
 bool MidiPacketList::read(size_t offset, Packet& packet) const {
     if (offset > raw.size() || raw.size() - offset < packetHeaderSize) return false;
@@ -32,7 +32,8 @@ bool MidiPacketList::read(size_t offset, Packet& packet) const {
     return true;
 }
 
-MidiPacketListBuilder::MidiPacketListBuilder(std::span<uint8_t> buffer) : buffer(buffer) {
+MidiPacketListBuilder::MidiPacketListBuilder(std::span<uint8_t> buffer)
+    : buffer(buffer) {
     if (buffer.size() < MidiPacketList::headerSize) return;
     store<uint32_t>(buffer.data(), 0);
     used = MidiPacketList::headerSize;
@@ -67,7 +68,8 @@ bool MidiPacketListBuilder::add(uint64_t timeStamp, std::span<const uint8_t> dat
     if (!data.empty()) std::memcpy(packet + MidiPacketList::packetHeaderSize, data.data(), data.size());
     // Padding up to the next packet stays inside the list so its byte length covers whole packets.
     size_t end = offset + MidiPacketList::packetHeaderSize + data.size();
-    std::memset(buffer.data() + end, 0, std::min(buffer.size(), MidiPacketList::next(offset, data.size())) - end);
+    std::memset(buffer.data() + end, 0,
+                std::min(buffer.size(), MidiPacketList::next(offset, data.size())) - end);
     current = offset;
     used = end;
     store<uint32_t>(buffer.data(), count + 1);

@@ -21,15 +21,15 @@ public:
     static constexpr size_t packetHeaderSize = 10;
 
     MidiPacketList() = default;
-    explicit MidiPacketList(std::span<const uint8_t> bytes) : raw(bytes) {}
+    explicit MidiPacketList(std::span<const uint8_t> bytes)
+        : raw(bytes) {}
 
     std::span<const uint8_t> bytes() const { return raw; }
     // The packet count the header claims (0 for a list too short to have a header).
     uint32_t count() const;
 
     // Calls fn(Packet) for each packet in order; stops early at a packet that would run past the end.
-    template <class F>
-    void forEach(F&& fn) const {
+    template <class F> void forEach(F&& fn) const {
         uint32_t packets = count();
         size_t offset = headerSize;
         for (uint32_t i = 0; i < packets; ++i) {
@@ -40,7 +40,9 @@ public:
         }
     }
 
-    static size_t next(size_t offset, size_t length) { return (offset + packetHeaderSize + length + 3) & ~size_t{3}; }
+    static size_t next(size_t offset, size_t length) {
+        return (offset + packetHeaderSize + length + 3) & ~size_t{3};
+    }
 
 private:
     bool read(size_t offset, Packet& packet) const;

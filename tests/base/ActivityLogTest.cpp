@@ -17,7 +17,8 @@ using testing::ScratchHome;
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> result;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) result.push_back(line);
+    for (std::string line; std::getline(in, line);)
+        result.push_back(line);
     return result;
 }
 
@@ -49,10 +50,12 @@ TEST(ActivityLog, ManyWritersGiveWholeLinesAndAppendToTheExistingFile) {
     std::vector<std::thread> writers;
     for (int t = 0; t < 4; ++t) {
         writers.emplace_back([t] {
-            for (int i = 0; i < 50; ++i) ActivityLog::write("writer " + std::to_string(t) + " line " + std::to_string(i));
+            for (int i = 0; i < 50; ++i)
+                ActivityLog::write("writer " + std::to_string(t) + " line " + std::to_string(i));
         });
     }
-    for (auto& writer : writers) writer.join();
+    for (auto& writer : writers)
+        writer.join();
     ActivityLog::flush();
     auto written = lines(ScratchHome::read(home.path() / "Library/Logs/Tandem.log"));
     ASSERT_EQ(written.size(), 201u);
@@ -85,7 +88,8 @@ TEST(ActivityLog, AnUnwritableLogDropsTheLineButNotTheCaller) {
 
 TEST(ActivityLog, TimestampIsIso8601UtcToTheSecond) {
     using namespace std::chrono;
-    auto time = sys_days{year{2026} / December / 6} + hours{19} + minutes{52} + seconds{40} + milliseconds{999};
+    auto time =
+        sys_days{year{2026} / December / 6} + hours{19} + minutes{52} + seconds{40} + milliseconds{999};
     EXPECT_EQ(ActivityLog::timestamp(time_point_cast<system_clock::duration>(time)), "2026-12-06T19:52:40Z");
 }
 

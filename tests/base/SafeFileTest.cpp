@@ -1,5 +1,5 @@
-#include "base/Json.h"
 #include "base/SafeFile.h"
+#include "base/Json.h"
 #include "platform/sim/FaultyFileSystem.h"
 
 #include "support/ScratchHome.h"
@@ -54,8 +54,9 @@ TEST(SafeFile, BackupHoldsExactBytesOfFilesThatExistedOnly) {
 
     auto folder = SafeFile::backup(home.path() / "Tandem backups", "settings-", {&*defaults, &*map});
     ASSERT_TRUE(folder.ok());
-    EXPECT_TRUE(std::regex_match(folder->filename().string(),
-                                 std::regex("settings-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}")));
+    EXPECT_TRUE(std::regex_match(
+        folder->filename().string(),
+        std::regex("settings-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}")));
     EXPECT_EQ(FileSystem::local().list(*folder), std::vector<std::string>{"defaults.json"});
     EXPECT_EQ(ScratchHome::read(*folder / "defaults.json"), binary);
 

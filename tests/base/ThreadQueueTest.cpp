@@ -37,7 +37,8 @@ TEST(ThreadQueue, AfterFiresNoEarlierThanAsked) {
         when = Steady::now();
         fired = true;
     });
-    while (!fired) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!fired)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_GE(when - start, std::chrono::milliseconds(50));
 }
 
@@ -45,7 +46,8 @@ TEST(ThreadQueue, TimerRepeatsAndStopsWhenCancelled) {
     ThreadQueue queue("test");
     std::atomic<int> count{0};
     auto timer = queue.timer(0, 0.005, [&] { ++count; });
-    while (count < 3) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (count < 3)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     timer->cancel();
     queue.sync([] {}); // a firing already running finishes before this
     int settled = count;
@@ -57,7 +59,8 @@ TEST(ThreadQueue, StopWithPendingWorkIsSafeAndSyncStillRunsItsTask) {
     auto queue = std::make_unique<ThreadQueue>("test");
     std::atomic<int> ran{0};
     queue->async([] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); });
-    for (int i = 0; i < 100; ++i) queue->after(10, [&] { ++ran; });
+    for (int i = 0; i < 100; ++i)
+        queue->after(10, [&] { ++ran; });
     std::thread stopper([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         queue->stop();
@@ -66,7 +69,7 @@ TEST(ThreadQueue, StopWithPendingWorkIsSafeAndSyncStillRunsItsTask) {
     queue->sync([&] { synced = true; }); // queued behind the sleep, possibly dropped by stop
     stopper.join();
     EXPECT_TRUE(synced);
-    queue->stop(); // twice is harmless
+    queue->stop();                // twice is harmless
     queue->async([&] { ++ran; }); // after stop: dropped
     queue.reset();
     EXPECT_EQ(ran, 0);
@@ -80,7 +83,8 @@ TEST(ThreadQueue, TaskMayStopAndDestroyItsOwnQueue) {
         queue.reset();
         done = true;
     });
-    while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!done)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(queue, nullptr);
 }

@@ -9,7 +9,9 @@
 namespace tandem {
 namespace {
 
-std::vector<uint8_t> bytesOf(std::span<const uint8_t> data) { return {data.begin(), data.end()}; }
+std::vector<uint8_t> bytesOf(std::span<const uint8_t> data) {
+    return {data.begin(), data.end()};
+}
 
 TEST(MidiPacketList, LongSysExPacketThenNextPacketAtTheArm64Offset) {
     std::array<uint8_t, 2048> buffer{};

@@ -77,7 +77,9 @@ TEST_F(SimMidiSystemTest, VirtualSourceReachesEveryConnectedPortOnTheDeliveryQue
 TEST_F(SimMidiSystemTest, DeviceTreePropertiesAndRunTimeChangesAreAnnounced) {
     int notices = 0;
     MidiClientRef client = 0;
-    ASSERT_EQ(midi.clientCreate("watcher", [&] { ++notices; }, &client), midiNoError);
+    ASSERT_EQ(midi.clientCreate(
+                  "watcher", [&] { ++notices; }, &client),
+              midiNoError);
     auto device = midi.addDevice({"MPC Touch",
                                   {{"Public", {{"MPC Touch Public"}}, {{"MPC Touch Public"}}},
                                    {"Private", {{"MPC Touch Private"}}, {}, true}},

@@ -27,7 +27,8 @@ void FaultyFileSystem::reset() {
 int FaultyFileSystem::check(Operation operation, const fs::path& path) {
     if (beforeEach) beforeEach(operation, path);
     int call = ++counts[operation];
-    if (auto found = failingCalls[operation].find(call); found != failingCalls[operation].end()) return found->second;
+    if (auto found = failingCalls[operation].find(call); found != failingCalls[operation].end())
+        return found->second;
     auto& names = failingNames[operation];
     if (auto found = names.find(path.filename().string()); found != names.end()) return found->second;
     return 0;
@@ -56,7 +57,8 @@ Result<void> FaultyFileSystem::rename(const fs::path& from, const fs::path& to) 
 }
 
 Result<void> FaultyFileSystem::remove(const fs::path& path) {
-    if (int code = check(Operation::remove, path)) return posixError("Could not remove " + path.string(), code);
+    if (int code = check(Operation::remove, path))
+        return posixError("Could not remove " + path.string(), code);
     return disk.remove(path);
 }
 

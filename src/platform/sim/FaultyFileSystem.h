@@ -14,7 +14,8 @@ class FaultyFileSystem final : public FileSystem {
 public:
     enum class Operation { read, createDirectories, write, rename, remove };
 
-    explicit FaultyFileSystem(FileSystem& disk = FileSystem::local()) : disk(disk) {}
+    explicit FaultyFileSystem(FileSystem& disk = FileSystem::local())
+        : disk(disk) {}
 
     // The `nth` (1-based) call of `operation` from now fails with `code` (an errno value).
     void failCall(Operation operation, int nth, int code = 28 /* ENOSPC */);

@@ -14,7 +14,7 @@ struct Object {
     MidiObjectRef owner = 0; // port/virtual endpoint: its client; entity: device; device endpoint: entity
     std::map<MidiProperty, std::string> strings;
     std::map<MidiProperty, int32_t> integers;
-    std::vector<MidiObjectRef> children; // client: ports and endpoints; device: entities
+    std::vector<MidiObjectRef> children;                // client: ports and endpoints; device: entities
     std::vector<MidiEndpointRef> sources, destinations; // entity
     MidiSystem::NotifyHandler notify;                   // client
     MidiSystem::ReadHandler read;                       // input port, virtual destination
@@ -113,7 +113,8 @@ using State = SimMidiSystem::State;
 
 // Posts every client's set-up notification on the delivery queue. Called without the lock.
 void announce(const std::shared_ptr<State>& state, std::vector<MidiSystem::NotifyHandler> handlers) {
-    for (auto& handler : handlers) state->delivery->async(handler);
+    for (auto& handler : handlers)
+        state->delivery->async(handler);
 }
 
 // Hands a copy of the list to every input port connected to `source`. Each delivery re-checks, when it
@@ -150,7 +151,8 @@ void deliverFrom(const std::shared_ptr<State>& state, MidiEndpointRef source, co
 
 } // namespace
 
-SimMidiSystem::SimMidiSystem(std::shared_ptr<Queue> delivery, Clock& clock) : state(std::make_shared<State>()) {
+SimMidiSystem::SimMidiSystem(std::shared_ptr<Queue> delivery, Clock& clock)
+    : state(std::make_shared<State>()) {
     state->delivery = std::move(delivery);
     state->clock = &clock;
 }
@@ -184,8 +186,9 @@ SimMidiSystem::Device SimMidiSystem::addDevice(const DeviceSpec& spec) {
                     endpoint.strings[MidiProperty::name] = endpointSpec.name;
                     std::string display = endpointSpec.displayName;
                     if (display.empty()) {
-                        display = endpointSpec.name.rfind(spec.name, 0) == 0 ? endpointSpec.name
-                                                                              : spec.name + " " + endpointSpec.name;
+                        display = endpointSpec.name.rfind(spec.name, 0) == 0
+                                      ? endpointSpec.name
+                                      : spec.name + " " + endpointSpec.name;
                     }
                     endpoint.strings[MidiProperty::displayName] = display;
                     endpoint.integers[MidiProperty::isPrivate] = endpointSpec.isPrivate ? 1 : 0;
@@ -214,8 +217,10 @@ bool SimMidiSystem::removeDevice(MidiDeviceRef deviceRef) {
         if (!device) return false;
         for (MidiEntityRef entityRef : std::vector<MidiEntityRef>(device->children)) {
             Object* entity = state->find(entityRef, Kind::entity);
-            for (MidiEndpointRef ref : entity->sources) state->removeEndpoint(ref);
-            for (MidiEndpointRef ref : entity->destinations) state->removeEndpoint(ref);
+            for (MidiEndpointRef ref : entity->sources)
+                state->removeEndpoint(ref);
+            for (MidiEndpointRef ref : entity->destinations)
+                state->removeEndpoint(ref);
             state->objects.erase(entityRef);
         }
         state->objects.erase(deviceRef);
@@ -262,7 +267,8 @@ MidiStatus SimMidiSystem::emit(MidiEndpointRef deviceSource, const MidiPacketLis
 }
 
 MidiStatus SimMidiSystem::emit(MidiEndpointRef deviceSource, std::span<const uint8_t> bytes) {
-    std::vector<uint8_t> buffer(MidiPacketList::headerSize + MidiPacketList::packetHeaderSize + bytes.size() + 4);
+    std::vector<uint8_t> buffer(MidiPacketList::headerSize + MidiPacketList::packetHeaderSize + bytes.size() +
+                                4);
     MidiPacketListBuilder builder(buffer);
     if (!builder.add(state->clock->hostTime(), bytes)) return midiUnknownError;
     return emit(deviceSource, builder.list());
@@ -312,7 +318,8 @@ size_t SimMidiSystem::portCount() {
 size_t SimMidiSystem::connectionCount() {
     std::lock_guard guard(state->lock);
     size_t count = 0;
-    for (auto& [_, object] : state->objects) count += object.connections.size();
+    for (auto& [_, object] : state->objects)
+        count += object.connections.size();
     return count;
 }
 
@@ -364,7 +371,8 @@ MidiStatus SimMidiSystem::inputPortCreate(MidiClientRef clientRef, const std::st
     return midiNoError;
 }
 
-MidiStatus SimMidiSystem::outputPortCreate(MidiClientRef clientRef, const std::string& name, MidiPortRef* port) {
+MidiStatus SimMidiSystem::outputPortCreate(MidiClientRef clientRef, const std::string& name,
+                                           MidiPortRef* port) {
     std::lock_guard guard(state->lock);
     if (MidiStatus status = state->forced(Call::outputPortCreate)) return status;
     if (!state->find(clientRef, Kind::client)) return midiInvalidClient;
@@ -382,7 +390,8 @@ MidiStatus SimMidiSystem::portDispose(MidiPortRef port) {
     return midiNoError;
 }
 
-MidiStatus SimMidiSystem::portConnectSource(MidiPortRef portRef, MidiEndpointRef source, void* connectionRef) {
+MidiStatus SimMidiSystem::portConnectSource(MidiPortRef portRef, MidiEndpointRef source,
+                                            void* connectionRef) {
     std::lock_guard guard(state->lock);
     if (MidiStatus status = state->forced(Call::portConnectSource)) return status;
     Object* port = state->find(portRef, Kind::inputPort);
@@ -400,7 +409,8 @@ MidiStatus SimMidiSystem::portDisconnectSource(MidiPortRef portRef, MidiEndpoint
     return port->connections.erase(source) ? midiNoError : midiNoConnection;
 }
 
-MidiStatus SimMidiSystem::sourceCreate(MidiClientRef clientRef, const std::string& name, MidiEndpointRef* source) {
+MidiStatus SimMidiSystem::sourceCreate(MidiClientRef clientRef, const std::string& name,
+                                       MidiEndpointRef* source) {
     std::vector<NotifyHandler> handlers;
     {
         std::lock_guard guard(state->lock);
@@ -418,8 +428,8 @@ MidiStatus SimMidiSystem::sourceCreate(MidiClientRef clientRef, const std::strin
     return midiNoError;
 }
 
-MidiStatus SimMidiSystem::destinationCreate(MidiClientRef clientRef, const std::string& name, ReadHandler read,
-                                            MidiEndpointRef* destination) {
+MidiStatus SimMidiSystem::destinationCreate(MidiClientRef clientRef, const std::string& name,
+                                            ReadHandler read, MidiEndpointRef* destination) {
     std::vector<NotifyHandler> handlers;
     {
         std::lock_guard guard(state->lock);
@@ -610,7 +620,8 @@ MidiStatus SimMidiSystem::integerProperty(MidiObjectRef ref, MidiProperty proper
             *value = found->second;
             return midiNoError;
         }
-        if (object->kind != Kind::source && object->kind != Kind::destination && object->kind != Kind::entity) break;
+        if (object->kind != Kind::source && object->kind != Kind::destination && object->kind != Kind::entity)
+            break;
         object = state->find(object->owner);
         if (object && object->kind == Kind::client) break;
     }

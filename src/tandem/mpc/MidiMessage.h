@@ -48,8 +48,7 @@ public:
     bool empty() const { return bits.none(); }
     size_t size() const { return bits.count(); }
     void clear() { bits.reset(); }
-    template <class F>
-    void forEach(F&& fn) const {
+    template <class F> void forEach(F&& fn) const {
         for (unsigned note = 0; note < 128; ++note) {
             if (bits.test(note)) fn(static_cast<uint8_t>(note));
         }

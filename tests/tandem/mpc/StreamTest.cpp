@@ -1,5 +1,5 @@
-#include "tandem/mpc/KoalaMIDIBridge.h"
 #include "tandem/mpc/Stream.h"
+#include "tandem/mpc/KoalaMIDIBridge.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,8 @@ using Messages = std::vector<MidiMessage>;
 
 Messages decodeAll(Stream& stream, std::initializer_list<Bytes> chunks) {
     Messages out;
-    for (const Bytes& chunk : chunks) stream.decode(chunk, out);
+    for (const Bytes& chunk : chunks)
+        stream.decode(chunk, out);
     return out;
 }
 
@@ -32,8 +33,12 @@ TEST(Stream, AssemblesSplitPackedAndRunningStatusMessages) {
          {{0x90, 0x24, 0x7F, 0x80, 0x24, 0x00}},
          {{{0x90, 0x24, 0x7F}, {0x80, 0x24, 0x00}}}},
         {"data before any status", {{0x24, 0x7F, 0x10}}, {{}}},
-        {"system common cancels running status", {{0x90, 0x24, 0x7F, 0xF2, 0x10, 0x20, 0x24, 0x7F}}, {{{0x90, 0x24, 0x7F}}}},
-        {"two-byte messages and their running status", {{0xC0, 0x05}, {0x06}, {0xD3, 0x40}}, {{{0xC0, 0x05}}, {{0xC0, 0x06}}, {{0xD3, 0x40}}}},
+        {"system common cancels running status",
+         {{0x90, 0x24, 0x7F, 0xF2, 0x10, 0x20, 0x24, 0x7F}},
+         {{{0x90, 0x24, 0x7F}}}},
+        {"two-byte messages and their running status",
+         {{0xC0, 0x05}, {0x06}, {0xD3, 0x40}},
+         {{{0xC0, 0x05}}, {{0xC0, 0x06}}, {{0xD3, 0x40}}}},
         {"velocity zero stays a note on", {{0x99, 0x25, 0x00}}, {{{0x99, 0x25, 0x00}}}},
         {"SysEx content never comes out", {{0xF0, 0x01, 0x02}, {0x03, 0x04}, {0xF7}}, {{}, {}, {}}},
         {"status mid-message restarts the message", {{0x90, 0x24, 0xB0, 0x10, 0x2A}}, {{{0xB0, 0x10, 0x2A}}}},
@@ -76,8 +81,8 @@ TEST(Stream, AStatusByteEndsASysExWhoseEndWasLost) {
 
 Bytes randomStream(std::mt19937& random, size_t length) {
     // Weighted towards the bytes that matter: statuses, data, real-time, SysEx bounds.
-    static const uint8_t specials[] = {0x90, 0x80, 0x99, 0x89, 0xA9, 0xB0, 0xC0, 0xD0, 0xE0,
-                                       0xF0, 0xF7, 0xF8, 0xFE, 0xF1, 0xF2, 0xF6};
+    static const uint8_t specials[] = {0x90, 0x80, 0x99, 0x89, 0xA9, 0xB0, 0xC0, 0xD0,
+                                       0xE0, 0xF0, 0xF7, 0xF8, 0xFE, 0xF1, 0xF2, 0xF6};
     Bytes bytes(length);
     for (auto& byte : bytes) {
         unsigned roll = random() % 100;
