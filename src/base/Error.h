@@ -44,6 +44,7 @@ public:
         assert(!ok());
         return std::get<1>(state);
     }
+    T value_or(T fallback) const& { return ok() ? std::get<0>(state) : std::move(fallback); }
 
     T* operator->() { return &value(); }
     const T* operator->() const { return &value(); }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tandem/mpc/MidiMessage.h"
+#include "base/MidiMessage.h"
 
 #include <cstdint>
 #include <span>
