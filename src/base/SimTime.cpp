@@ -1,8 +1,10 @@
 #include "base/SimTime.h"
 
 #include <cmath>
+#include <map>
 #include <mutex>
 #include <queue>
+#include <utility>
 #include <vector>
 
 namespace tandem {
@@ -26,11 +28,17 @@ struct SimTime::Timeline {
     uint64_t nextSequence = 0;
     double now = 0;
     const Queue* running = nullptr;
+    // Time the running task has spent in `sleep`: its clock reads now + slept, and its queue stays
+    // busy that long after the task, while every other queue goes on in time.
+    double slept = 0;
+    std::map<const Queue*, double> busyUntil;
+
+    double current() const { return now + slept; }
 
     void schedule(const Queue* queue, double delay, Queue::Task task) {
         std::lock_guard guard(lock);
         double wait = std::isfinite(delay) && delay > 0 ? delay : 0;
-        heap.push(Entry{now + wait, nextSequence++, std::move(task), queue});
+        heap.push(Entry{current() + wait, nextSequence++, std::move(task), queue});
     }
 };
 
@@ -121,12 +129,25 @@ void SimTime::advance(double seconds) {
             if (timeline->heap.empty() || timeline->heap.top().due > target) break;
             entry = timeline->heap.top();
             timeline->heap.pop();
+            // A queue still sleeping through an earlier task takes its next task when it wakes.
+            if (auto busy = timeline->busyUntil.find(entry.queue);
+                busy != timeline->busyUntil.end() && busy->second > entry.due) {
+                entry.due = busy->second;
+                timeline->heap.push(std::move(entry));
+                continue;
+            }
             if (entry.due > timeline->now) timeline->now = entry.due;
         }
         const Queue* previous = timeline->running;
+        double sleptBefore = std::exchange(timeline->slept, 0);
         timeline->running = entry.queue;
         entry.task();
         timeline->running = previous;
+        {
+            std::lock_guard guard(timeline->lock);
+            if (timeline->slept > 0) timeline->busyUntil[entry.queue] = timeline->now + timeline->slept;
+            timeline->slept = sleptBefore;
+        }
     }
     std::lock_guard guard(timeline->lock);
     if (target > timeline->now) timeline->now = target;
@@ -139,7 +160,7 @@ size_t SimTime::pendingCount() const {
 
 double SimTime::now() const {
     std::lock_guard guard(timeline->lock);
-    return timeline->now;
+    return timeline->current();
 }
 
 std::chrono::system_clock::time_point SimTime::date() const {
@@ -156,7 +177,11 @@ uint64_t SimTime::hostTime() const {
 void SimTime::sleep(double seconds) {
     if (!(std::isfinite(seconds) && seconds > 0)) return;
     std::lock_guard guard(timeline->lock);
-    timeline->now += seconds;
+    if (timeline->running) {
+        timeline->slept += seconds;
+    } else {
+        timeline->now += seconds;
+    }
 }
 
 } // namespace tandem

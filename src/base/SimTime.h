@@ -33,7 +33,9 @@ public:
     std::chrono::system_clock::time_point date() const override;
     uint64_t hostTime() const override;
     double hostTimeScale() const override { return 1e-9; }
-    // Moves the timeline on without running other work, like a blocking sleep on a serial queue.
+    // Inside a task: like a blocking sleep on a serial queue. The task's clock moves on and its queue
+    // takes no further task until it wakes; other queues keep their own times. Outside a task it
+    // simply moves the timeline on.
     void sleep(double seconds) override;
 
     struct Timeline;

@@ -101,20 +101,28 @@ TEST(SimTime, SyncRunsInlineOnTheOtherQueueAndNests) {
     EXPECT_EQ(log.back(), "input later");
 }
 
-TEST(SimTime, SleepMovesTimeWithoutRunningOtherWork) {
+TEST(SimTime, SleepBlocksOnlyTheSleepingQueue) {
     SimTime time;
     auto queue = time.makeQueue("q");
-    std::vector<double> seen;
+    auto other = time.makeQueue("other");
+    std::vector<std::pair<std::string, double>> seen;
     queue->async([&] {
         time.sleep(0.02);
         time.sleep(0.02);
-        seen.push_back(time.now());
+        seen.emplace_back("slept", time.now());
+        queue->after(0.01, [&] { seen.emplace_back("scheduled after the sleep", time.now()); });
     });
-    queue->after(0.01, [&] { seen.push_back(time.now()); });
+    queue->after(0.01, [&] { seen.emplace_back("same queue", time.now()); });
+    other->after(0.01, [&] { seen.emplace_back("other queue", time.now()); });
     time.advance(1);
-    ASSERT_EQ(seen.size(), 2u);
-    EXPECT_NEAR(seen[0], 0.04, 1e-12);
-    EXPECT_NEAR(seen[1], 0.04, 1e-12); // was due during the sleep: runs late, never in the past
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[0].first, "slept");
+    EXPECT_NEAR(seen[0].second, 0.04, 1e-12);
+    EXPECT_EQ(seen[1], (std::pair<std::string, double>{"other queue", 0.01})); // not held up by the sleep
+    EXPECT_EQ(seen[2].first, "same queue"); // was due during the sleep: runs when the queue wakes
+    EXPECT_NEAR(seen[2].second, 0.04, 1e-12);
+    EXPECT_NEAR(seen[3].second, 0.05, 1e-12);
+    EXPECT_DOUBLE_EQ(time.now(), 1.0);
 }
 
 } // namespace

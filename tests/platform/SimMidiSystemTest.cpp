@@ -62,12 +62,19 @@ TEST_F(SimMidiSystemTest, VirtualSourceReachesEveryConnectedPortOnTheDeliveryQue
     EXPECT_EQ(first.refs[0], &refA);
     EXPECT_EQ(second.refs.at(0), &refB);
 
-    // Disconnecting between send and delivery stops the delivery, as CoreMIDI does.
+    // A packet on its way when its source is disconnected still arrives, with the old reference;
+    // later ones do not. Disposing the port stops even those on their way.
+    midi.setLatency(0.5);
     ASSERT_EQ(midi.received(source, onePacket({0x8F, 36, 0})), midiNoError);
     ASSERT_EQ(midi.portDisconnectSource(portA, source), midiNoError);
-    time.runUntilIdle();
+    ASSERT_EQ(midi.received(source, onePacket({0x8F, 37, 0})), midiNoError);
+    ASSERT_EQ(midi.portDispose(portB), midiNoError);
+    time.advance(0.4);
     EXPECT_EQ(first.packets.size(), 1u);
-    EXPECT_EQ(second.packets.size(), 2u);
+    time.advance(0.1);
+    EXPECT_EQ(first.packets.size(), 2u);
+    EXPECT_EQ(first.refs[1], &refA);
+    EXPECT_EQ(second.packets.size(), 1u);
 
     EXPECT_EQ(midi.clientDispose(tandem), midiNoError);
     EXPECT_EQ(midi.findSource("Tandem"), 0u);

@@ -46,6 +46,7 @@ struct SimMidiSystem::State {
     std::vector<MidiDeviceRef> deviceOrder;
     std::map<Call, std::pair<MidiStatus, int>> failures;
     MidiObjectRef nextRef = 0x10000;
+    double latency = 0;
     int32_t nextUniqueID = 0x4D430001;
 
     MidiObjectRef add(Object object) {
@@ -117,32 +118,34 @@ void announce(const std::shared_ptr<State>& state, std::vector<MidiSystem::Notif
         state->delivery->async(handler);
 }
 
-// Hands a copy of the list to every input port connected to `source`. Each delivery re-checks, when it
-// runs, that the port and its connection still exist, as CoreMIDI stops delivering on disconnect.
+// Hands a copy of the list to every input port connected to `source`, with the connection reference
+// current at sending time. As with CoreMIDI, a packet already on its way still arrives after the
+// source is disconnected (carrying the old reference); only disposing the port stops it.
 void deliverFrom(const std::shared_ptr<State>& state, MidiEndpointRef source, const MidiPacketList& list) {
     auto bytes = std::make_shared<std::vector<uint8_t>>(list.bytes().begin(), list.bytes().end());
-    std::vector<MidiPortRef> targets;
+    std::vector<std::pair<MidiPortRef, void*>> targets;
+    double latency = 0;
     {
         std::lock_guard guard(state->lock);
+        latency = state->latency;
         for (auto& [ref, object] : state->objects) {
-            if (object.kind == Kind::inputPort && object.connections.count(source)) targets.push_back(ref);
+            if (object.kind != Kind::inputPort) continue;
+            if (auto found = object.connections.find(source); found != object.connections.end()) {
+                targets.emplace_back(ref, found->second);
+            }
         }
     }
     std::weak_ptr<State> weak = state;
-    for (MidiPortRef port : targets) {
-        state->delivery->async([weak, port, source, bytes] {
+    for (auto [port, connection] : targets) {
+        state->delivery->after(latency, [weak, port, connection, bytes] {
             auto state = weak.lock();
             if (!state) return;
             MidiSystem::ReadHandler read;
-            void* connection = nullptr;
             {
                 std::lock_guard guard(state->lock);
                 Object* object = state->find(port, Kind::inputPort);
                 if (!object) return;
-                auto found = object->connections.find(source);
-                if (found == object->connections.end()) return;
                 read = object->read;
-                connection = found->second;
             }
             if (read) read(MidiPacketList(*bytes), connection);
         });
@@ -279,6 +282,11 @@ void SimMidiSystem::setReceiver(MidiEndpointRef deviceDestination, DeviceReceive
     if (Object* destination = state->find(deviceDestination, Kind::destination)) {
         destination->receiver = std::move(receiver);
     }
+}
+
+void SimMidiSystem::setLatency(double seconds) {
+    std::lock_guard guard(state->lock);
+    state->latency = seconds;
 }
 
 void SimMidiSystem::failNext(Call call, MidiStatus status, int times) {

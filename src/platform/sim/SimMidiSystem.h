@@ -76,6 +76,9 @@ public:
     MidiStatus emit(MidiEndpointRef deviceSource, std::span<const uint8_t> bytes);
     void setReceiver(MidiEndpointRef deviceDestination, DeviceReceiver receiver);
 
+    // How long data takes from a source to the ports connected to it (0 by default).
+    void setLatency(double seconds);
+
     // The next `times` calls of `call` return `status` and change nothing.
     void failNext(Call call, MidiStatus status, int times = 1);
 

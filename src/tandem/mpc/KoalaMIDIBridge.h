@@ -1,19 +1,111 @@
 #pragma once
 
-#include "platform/MidiPacketList.h"
+#include "base/Clock.h"
+#include "base/Error.h"
+#include "base/Queue.h"
+#include "platform/Midi.h"
+#include "tandem/audio/KoalaPerformanceFeed.h"
 #include "tandem/mpc/ChunkList.h"
+#include "tandem/mpc/KoalaControlRouter.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace tandem {
 
-// The MPC Touch's MIDI front end.
-class KoalaMIDIBridge {
+// The MPC Touch's MIDI front end: finds and connects the MPC's "Public" and "Private" sources,
+// routes what they send, publishes what Koala must hear on the virtual source "Tandem", and keeps
+// the MPC's controller set-up and lights in step through the controller set-up module.
+class KoalaMIDIBridge : public std::enable_shared_from_this<KoalaMIDIBridge> {
 public:
-    // Copies each packet's whole payload out of a packet list (packets may exceed 256 bytes); the
-    // result does not refer to the list. Runs on the MIDI system's delivery thread.
-    static ChunkList messages(const MidiPacketList& list);
+    struct Connection {
+        std::weak_ptr<KoalaMIDIBridge> owner; // cleared when retired
+        MidiEndpointRef endpoint = 0;
+        Role role = Role::publicControl;
+    };
 
-    // The fixed packet-list case: a 602-byte SysEx packet followed by a short packet.
+    // `queue` is "Tandem.MIDIInput" (all bridge and router state), `controllerQueue`
+    // "Tandem.ControllerOutput" (every controller set-up call), `mainQueue` the main thread's.
+    static std::shared_ptr<KoalaMIDIBridge>
+    create(MidiSystem& midi, Clock& clock, std::shared_ptr<Queue> queue,
+           std::shared_ptr<Queue> controllerQueue, std::shared_ptr<Queue> mainQueue,
+           KoalaPerformanceFeed& feed = KoalaPerformanceFeed::shared());
+    ~KoalaMIDIBridge();
+
+    // Callbacks, all called on the main queue. Set them before `start`.
+    std::function<void(const std::string&)> onStatus;
+    std::function<void(int)> onPadBankChanged;
+    std::function<void(bool)> onChopperModeChanged;
+    std::function<void(const std::vector<uint8_t>&)> onForward;
+
+    // Starts the client, the input port, the virtual source and the 1 s reconnect timer. `onReady`
+    // runs on the main queue once the MPC has taken its controller set-up. A second start only
+    // registers (or, when ready, runs) its `onReady`.
+    Result<void> start(std::function<void()> onReady = {});
+    // Releases everything held, disconnects and disposes; waits for the controller module to shut
+    // down. Stopping a stopped bridge does nothing.
+    void stop();
+
+    void setRoutingEnabled(bool enabled);
+    void selectPadBank(int bank);
+    void keyboardToggledOnScreen();
+    // Takes the pad bank and keyboard mode of Koala's saved song before Koala starts.
+    void prepareForKoalaLaunch();
+    int currentPadBank();
+    bool currentChopperMode();
+
+    static ChunkList messages(const MidiPacketList& list);
     static bool packetSelfCheck();
+
+private:
+    KoalaMIDIBridge(MidiSystem& midi, Clock& clock, std::shared_ptr<Queue> queue,
+                    std::shared_ptr<Queue> controllerQueue, std::shared_ptr<Queue> mainQueue,
+                    KoalaPerformanceFeed& feed);
+
+    struct LightState {
+        int padBank, qlinkBank;
+        bool chopperMode, fullLevel;
+        bool operator==(const LightState&) const = default;
+    };
+
+    Result<void> startOnQueue(std::function<void()> onReady);
+    void stopOnQueue();
+    void received(uintptr_t connection, ChunkList chunks);
+    std::vector<std::pair<MidiEndpointRef, Role>> touchSources();
+    void refreshConnections();
+    void retireConnections();
+    void runControllerSetup(uint64_t generation);
+    std::optional<LightState> lightSnapshot(uint64_t generation);
+    void updateBankLEDs();
+    void handle(const KoalaControlRouter::Events& events,
+                const std::optional<std::string>& origin = std::nullopt);
+    void report(const std::string& status);
+    void onMain(std::function<void()> task);
+
+    MidiSystem& midi;
+    Clock& clock;
+    std::shared_ptr<Queue> queue;
+    std::shared_ptr<Queue> controllerQueue;
+    std::shared_ptr<Queue> mainQueue;
+    KoalaPerformanceFeed& feed;
+
+    MidiClientRef client = 0;
+    MidiPortRef inputPort = 0;
+    MidiEndpointRef virtualSource = 0;
+    std::unique_ptr<Timer> reconnectTimer;
+    std::vector<std::shared_ptr<Connection>> connections;
+    std::vector<std::shared_ptr<Connection>> retiredConnections;
+    KoalaControlRouter router;
+    bool isStarted = false;
+    uint64_t setupGeneration = 0;
+    bool controllerReady = false;
+    bool controllerSetupPending = false;
+    bool ledRefreshPending = false;
+    std::vector<std::function<void()>> readyHandlers;
+    bool routingEnabled = false;
 };
 
 } // namespace tandem

@@ -1,0 +1,377 @@
+// The MPC path on the simulated Mac, in virtual time: a simulated MPC Touch, the bridge with its
+// queues, and a listener on the virtual source "Tandem" standing in for Koala.
+#include "tandem/mpc/KoalaMIDIBridge.h"
+
+#include "base/ActivityLog.h"
+#include "base/SimTime.h"
+#include "mpc_controller_setup/controller_setup.h"
+#include "platform/sim/SimMidiSystem.h"
+#include "platform/sim/SimMpcTouch.h"
+#include "support/ScratchHome.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace tandem {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Port = SimMpcTouch::Port;
+
+class MpcBridgeScenario : public ::testing::Test {
+protected:
+    testing::ScratchHome home;
+    SimTime time;
+    std::shared_ptr<Queue> delivery = time.makeQueue("CoreMIDI");
+    std::shared_ptr<Queue> input = time.makeQueue("Tandem.MIDIInput");
+    std::shared_ptr<Queue> controller = time.makeQueue("Tandem.ControllerOutput");
+    std::shared_ptr<Queue> main = time.makeQueue("main");
+    SimMidiSystem midi{delivery, time};
+    KoalaPerformanceFeed feed{time};
+    std::shared_ptr<KoalaMIDIBridge> bridge =
+        KoalaMIDIBridge::create(midi, time, input, controller, main, feed);
+
+    // Everything the main queue heard, in order: "status: …", "forward: 9f 24 64", "ready", …
+    std::vector<std::string> mainLog;
+    std::vector<Bytes> koala; // what reached the listener on "Tandem"
+    MidiClientRef koalaClient = 0;
+    MidiPortRef koalaPort = 0;
+
+    char* transcript = nullptr;
+    size_t transcriptSize = 0;
+    std::FILE* out = open_memstream(&transcript, &transcriptSize);
+    std::FILE* err = std::tmpfile();
+
+    void SetUp() override {
+        controller_use(&midi, &time, out, err);
+        bridge->onStatus = [this](const std::string& text) { mainLog.push_back("status: " + text); };
+        bridge->onForward = [this](const Bytes& bytes) { mainLog.push_back("forward: " + hex(bytes)); };
+        bridge->onPadBankChanged = [this](int bank) { mainLog.push_back("bank " + std::to_string(bank)); };
+        bridge->onChopperModeChanged = [this](bool on) {
+            mainLog.push_back(on ? "chopper on" : "chopper off");
+        };
+    }
+
+    void TearDown() override {
+        bridge->stop();
+        std::fclose(out);
+        std::free(transcript);
+        std::fclose(err);
+    }
+
+    static std::string hex(const Bytes& bytes) {
+        std::string text;
+        char digits[4];
+        for (uint8_t byte : bytes) {
+            std::snprintf(digits, sizeof digits, "%02x", byte);
+            text += (text.empty() ? "" : " ") + std::string(digits);
+        }
+        return text;
+    }
+
+    void listenAsKoala() {
+        ASSERT_EQ(midi.clientCreate("Koala", nullptr, &koalaClient), midiNoError);
+        auto read = [this](const MidiPacketList& list, void*) {
+            list.forEach([&](auto& packet) { koala.emplace_back(packet.data.begin(), packet.data.end()); });
+        };
+        ASSERT_EQ(midi.inputPortCreate(koalaClient, "Koala In", read, &koalaPort), midiNoError);
+        ASSERT_NE(midi.findSource("Tandem"), 0u);
+        ASSERT_EQ(midi.portConnectSource(koalaPort, midi.findSource("Tandem"), nullptr), midiNoError);
+    }
+
+    std::string controllerTranscript() {
+        std::fflush(out);
+        return std::string(transcript, transcriptSize);
+    }
+
+    bool contains(const std::string& entry) const {
+        return std::find(mainLog.begin(), mainLog.end(), entry) != mainLog.end();
+    }
+
+    size_t indexOf(const std::string& entry) const {
+        return std::find(mainLog.begin(), mainLog.end(), entry) - mainLog.begin();
+    }
+
+    // Starts, plugs the MPC in and waits for its set-up; routing on.
+    void startReady() {
+        SimMpcTouch* touch = mpc.get();
+        if (!touch->plugged()) touch->plug();
+        ASSERT_TRUE(bridge->start().ok());
+        listenAsKoala();
+        time.advance(2);
+        ASSERT_TRUE(contains("status: MPC controller setup sent"));
+        bridge->setRoutingEnabled(true);
+        mainLog.clear();
+        koala.clear();
+    }
+
+    std::unique_ptr<SimMpcTouch> mpc = std::make_unique<SimMpcTouch>(midi, false);
+};
+
+TEST_F(MpcBridgeScenario, PluggingInWhileStartedConnectsSetsUpThenReports) {
+    bool ready = false;
+    ASSERT_TRUE(bridge->start([&] { ready = true; }).ok());
+    time.advance(2.5);
+    EXPECT_TRUE(mainLog.empty()); // nothing to connect yet
+
+    double pluggedAt = time.now();
+    mpc->plug();
+    while (!contains("status: MPC Touch connected (Public and Private)") && time.now() - pluggedAt < 2) {
+        time.advance(0.01);
+    }
+    EXPECT_LE(time.now() - pluggedAt, 1.0 + 1e-9);
+    EXPECT_TRUE(mpc->received().empty());
+    EXPECT_FALSE(ready);
+
+    time.advance(0.38);
+    EXPECT_TRUE(mpc->received().empty()); // the set-up waits 0.4 s after connecting
+    time.advance(0.03);
+    EXPECT_FALSE(mpc->received().empty());
+    time.advance(1.0);
+    EXPECT_TRUE(ready);
+    ASSERT_TRUE(contains("status: MPC controller setup sent"));
+
+    std::vector<SimMpcTouch::Received> expected = {
+        {Port::publicPort, {0xF0, 0x47, 0x7F, 0x37, 0x62, 0x00, 0x01, 0x65, 0xF7}},
+        {Port::publicPort, {0xF0, 0x47, 0x00, 0x37, 0x64, 0x00, 0x01, 0x01, 0xF7}},
+        {Port::publicPort, {0xF0, 0x47, 0x00, 0x37, 0x64, 0x00, 0x03, 0x00, 0x01, 0x01, 0xF7}},
+    };
+    for (auto [cc, value] : std::vector<std::pair<uint8_t, uint8_t>>{{49, 1},
+                                                                     {52, 2},
+                                                                     {67, 2},
+                                                                     {122, 1},
+                                                                     {54, 1},
+                                                                     {82, 2},
+                                                                     {81, 1},
+                                                                     {73, 1},
+                                                                     {80, 1},
+                                                                     {83, 1},
+                                                                     {53, 1}}) {
+        expected.push_back({Port::publicPort, {0xB0, cc, value}});
+    }
+    for (Port port : {Port::publicPort, Port::privatePort}) {
+        for (uint8_t bank = 0; bank < 4; ++bank) {
+            expected.push_back({port, {0xB0, uint8_t(35 + bank), uint8_t(bank == 0 ? 3 : 0)}});
+            expected.push_back({port, {0xB0, uint8_t(90 + bank), uint8_t(bank == 0 ? 2 : 0)}});
+        }
+    }
+    expected.push_back({Port::publicPort, {0xB0, 40, 0}});
+    expected.push_back({Port::publicPort, {0xB0, 39, 0}});
+    EXPECT_EQ(mpc->received(), expected);
+
+    const std::string transcript = controllerTranscript();
+    EXPECT_EQ(transcript.rfind("out=\"Public\" status=0 bytes=f0 47 7f 37 62 00 01 65 f7\n", 0), 0u);
+    EXPECT_NE(
+        transcript.find("out=\"Private\" status=0 bytes=b0 5d 00\ninitialization_complete send_errors=0\n"),
+        std::string::npos);
+
+    // A second start only registers its handler, which runs at once now that the MPC is ready.
+    bool second = false;
+    ASSERT_TRUE(bridge->start([&] { second = true; }).ok());
+    time.advance(0);
+    EXPECT_TRUE(second);
+    EXPECT_EQ(midi.clientCount(), 2u); // Tandem's and the controller module's, no more
+}
+
+TEST_F(MpcBridgeScenario, APadPressReachesKoalaAsTheBanksChannel16Note) {
+    startReady();
+    mpc->pressPad(1, 100);
+    time.advance(0.01);
+    EXPECT_EQ(koala, (std::vector<Bytes>{{0x9F, 36, 100}}));
+    EXPECT_EQ(mainLog, (std::vector<std::string>{"forward: 9f 24 64"}));
+    EXPECT_EQ(feed.snapshot().lastHit->pad, 0);
+
+    mpc->press(37); // bank C
+    mpc->release(37);
+    mpc->pressPad(16, 90);
+    mpc->releasePad(1);
+    time.advance(0.01);
+    EXPECT_EQ(koala, (std::vector<Bytes>{{0x9F, 36, 100}, {0x9F, 83, 90}, {0x8F, 36, 0}}));
+    EXPECT_TRUE(contains("bank 2"));
+    EXPECT_EQ(bridge->currentPadBank(), 2);
+    time.advance(1);
+    EXPECT_EQ(mpc->light(Port::publicPort, 37), 3); // the lights follow the bank
+    EXPECT_EQ(mpc->light(Port::publicPort, 35), 0);
+    EXPECT_EQ(mpc->light(Port::privatePort, 37), 3);
+    ActivityLog::flush();
+    EXPECT_NE(testing::ScratchHome::read(home.path() / "Library/Logs/Tandem.log")
+                  .find(" MPC pad bank C · Samples, Ch16 notes 68–83\n"),
+              std::string::npos);
+}
+
+TEST_F(MpcBridgeScenario, UnpluggingReleasesHeldNotesFirstThenWaitsToReconnect) {
+    startReady();
+    mpc->pressPad(2, 100);
+    mpc->press(73); // a shared button
+    time.advance(0.01);
+    mpc->unplug();
+    time.advance(1.0);
+    ASSERT_EQ(koala.size(), 4u);
+    EXPECT_EQ(koala[2], (Bytes{0x8F, 37, 0}));
+    EXPECT_EQ(koala[3], (Bytes{0x8E, 73, 0}));
+    size_t disconnected = indexOf("status: MPC Touch disconnected; waiting to reconnect");
+    ASSERT_LT(disconnected, mainLog.size());
+    EXPECT_LT(indexOf("forward: 8f 25 00"), disconnected);
+    EXPECT_LT(indexOf("forward: 8e 49 00"), disconnected);
+    EXPECT_EQ(midi.connectionCount(), 1u); // only Koala's listener
+
+    // Plugged in again: connected, set up afresh, and playing.
+    mainLog.clear();
+    mpc->plug();
+    time.advance(2.5);
+    EXPECT_TRUE(contains("status: MPC Touch connected (Public and Private)"));
+    EXPECT_TRUE(contains("status: MPC controller setup sent"));
+    mpc->pressPad(3, 64);
+    time.advance(0.01);
+    EXPECT_EQ(koala.back(), (Bytes{0x9F, 38, 64}));
+}
+
+TEST_F(MpcBridgeScenario, OnlyPublicAndPrivateEntitiesAreConnected) {
+    ASSERT_TRUE(bridge->start().ok());
+    midi.addDevice({"MPC Touch", {{"MIDI Port", {{"MIDI Port"}}, {{"MIDI Port"}}}}});
+    midi.addDevice({"Other Synth", {{"Public", {{"Public"}}, {}}}});
+    midi.addDevice({"MPC TOUCH (2)",
+                    {{"Port A", {{"Public out"}}, {}}, {"Port B", {{"Mystery"}}, {}}},
+                    "",
+                    "",
+                    "",
+                    true});
+    time.advance(3);
+    EXPECT_TRUE(mainLog.empty());
+    EXPECT_EQ(midi.connectionCount(), 0u);
+
+    // Named by its endpoint, in any letter case, once its device comes online.
+    midi.setOffline(midi.device(2), false);
+    time.advance(1.1);
+    EXPECT_EQ(midi.connectionCount(), 1u);
+    EXPECT_TRUE(contains("status: MPC Touch connected (Public and Private)"));
+}
+
+TEST_F(MpcBridgeScenario, APacketThroughARetiredConnectionIsIgnored) {
+    startReady();
+    midi.setLatency(1.5); // packets still on their way when the connection is retired
+    mpc->pressPad(1, 100);
+    time.advance(0.1);
+    mpc->unplug();
+    mpc->plug();
+    time.advance(3);
+    EXPECT_TRUE(contains("status: MPC Touch connected (Public and Private)"));
+    EXPECT_TRUE(koala.empty());
+    EXPECT_FALSE(feed.snapshot().lastHit);
+}
+
+TEST_F(MpcBridgeScenario, AFailedSetUpIsReportedAndRetriedUntilItSucceeds) {
+    bool ready = false;
+    mpc->plug();
+    midi.failNext(SimMidiSystem::Call::send, midiUnknownError, 60); // two whole set-ups refused
+    ASSERT_TRUE(bridge->start([&] { ready = true; }).ok());
+    std::vector<double> failures;
+    bridge->onStatus = [&](const std::string& text) {
+        mainLog.push_back("status: " + text);
+        if (text == "MPC MIDI setup failed; retrying") failures.push_back(time.now());
+    };
+    time.advance(10);
+    ASSERT_EQ(failures.size(), 2u);
+    EXPECT_GE(failures[1] - failures[0], 1.0);
+    EXPECT_LE(failures[1] - failures[0], 2.1);
+    EXPECT_TRUE(ready);
+    EXPECT_EQ(mainLog.back(), "status: MPC controller setup sent");
+    EXPECT_NE(controllerTranscript().find("initialization_complete send_errors=1\n"), std::string::npos);
+
+    // Routing is not blocked by a refused set-up.
+    bridge->setRoutingEnabled(true);
+    listenAsKoala();
+    mpc->pressPad(4, 1);
+    time.advance(0.01);
+    EXPECT_EQ(koala, (std::vector<Bytes>{{0x9F, 39, 1}}));
+}
+
+TEST_F(MpcBridgeScenario, HoldingABankButtonSolosItsBusAfterThreeTenths) {
+    startReady();
+    mpc->press(36); // bank B, held
+    time.advance(0.29);
+    EXPECT_TRUE(koala.empty());
+    time.advance(0.02);
+    EXPECT_EQ(koala, (std::vector<Bytes>{{0x9D, 28, 127}, {0x8D, 28, 0}}));
+    mpc->release(36);
+    time.advance(0.01);
+    EXPECT_EQ(koala.size(), 4u); // tapped again: the solo toggles back
+
+    koala.clear();
+    mpc->press(37);
+    time.advance(0.1);
+    mpc->release(37);
+    time.advance(1);
+    EXPECT_TRUE(koala.empty()); // a short press only changes the bank
+    EXPECT_EQ(bridge->currentPadBank(), 2);
+}
+
+TEST_F(MpcBridgeScenario, ScreenBankAndKeyboardChangesOnlyWhileRouting) {
+    startReady();
+    bridge->selectPadBank(4);
+    bridge->selectPadBank(3);
+    time.advance(0.01);
+    EXPECT_EQ(mainLog, (std::vector<std::string>{"bank 3"}));
+    bridge->keyboardToggledOnScreen();
+    time.advance(0.01);
+    EXPECT_TRUE(bridge->currentChopperMode());
+    EXPECT_EQ(bridge->currentPadBank(), 0);
+    EXPECT_TRUE(contains("status: 16 Levels · Chopper · banks A–D play chops 1–64, MIDI notes 60–123"));
+    EXPECT_TRUE(feed.snapshot().chopperMode);
+    ActivityLog::flush();
+    EXPECT_NE(testing::ScratchHome::read(home.path() / "Library/Logs/Tandem.log")
+                  .find(" Keyboard mode on · source: native keyboard click\n"),
+              std::string::npos);
+
+    bridge->setRoutingEnabled(false);
+    bridge->selectPadBank(2);
+    bridge->keyboardToggledOnScreen();
+    time.advance(0.01);
+    EXPECT_EQ(bridge->currentPadBank(), 0);
+    EXPECT_TRUE(bridge->currentChopperMode());
+}
+
+TEST_F(MpcBridgeScenario, TheSavedSongRestoresBankAndKeyboardBeforeRouting) {
+    testing::ScratchHome::write(home.path() / "Music/Koala Sampler/default/song.json",
+                                R"({"keyboardMode": false, "selectedPad": 50})");
+    mpc->plug();
+    ASSERT_TRUE(bridge->start().ok());
+    bridge->prepareForKoalaLaunch();
+    EXPECT_EQ(bridge->currentPadBank(), 3);
+    testing::ScratchHome::write(home.path() / "Music/Koala Sampler/default/song.json", "{broken");
+    bridge->prepareForKoalaLaunch();
+    EXPECT_EQ(bridge->currentPadBank(), 0);
+    bridge->setRoutingEnabled(true);
+    testing::ScratchHome::write(home.path() / "Music/Koala Sampler/default/song.json",
+                                R"({"selectedPad": 20})");
+    bridge->prepareForKoalaLaunch(); // routing already on: ignored
+    EXPECT_EQ(bridge->currentPadBank(), 0);
+}
+
+TEST_F(MpcBridgeScenario, StartFailuresDisposeWhatWasMadeAndStopIsSafeTwice) {
+    midi.failNext(SimMidiSystem::Call::sourceCreate, -50);
+    auto failed = bridge->start();
+    ASSERT_FALSE(failed.ok());
+    EXPECT_EQ(failed.error(), (Error{"Tandem.MIDI", -50, "MIDISourceCreate failed (-50)"}));
+    EXPECT_EQ(midi.clientCount(), 0u);
+    EXPECT_EQ(midi.portCount(), 0u);
+    midi.failNext(SimMidiSystem::Call::clientCreate, -10830);
+    EXPECT_EQ(bridge->start().error().description, "MIDIClientCreate failed (-10830)");
+
+    mpc->plug();
+    ASSERT_TRUE(bridge->start().ok());
+    time.advance(2);
+    EXPECT_EQ(midi.clientCount(), 2u);
+    bridge->stop();
+    bridge->stop();
+    EXPECT_EQ(midi.clientCount(), 0u);
+    EXPECT_EQ(midi.portCount(), 0u);
+    EXPECT_EQ(midi.findSource("Tandem"), 0u);
+    time.advance(5); // no timer or delayed step survives the stop
+    EXPECT_EQ(midi.clientCount(), 0u);
+}
+
+} // namespace
+} // namespace tandem
