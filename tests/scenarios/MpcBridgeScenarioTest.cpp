@@ -375,3 +375,41 @@ TEST_F(MpcBridgeScenario, StartFailuresDisposeWhatWasMadeAndStopIsSafeTwice) {
 
 } // namespace
 } // namespace tandem
+
+namespace tandem {
+namespace {
+
+TEST(ControllerSetup, RefusesBadBanksAndAMissingMpcWithItsMessage) {
+    SimTime time;
+    SimMidiSystem midi(time.makeQueue("CoreMIDI"), time);
+    char* errText = nullptr;
+    size_t errSize = 0;
+    std::FILE* err = open_memstream(&errText, &errSize);
+    std::FILE* out = std::tmpfile();
+    controller_use(&midi, &time, out, err);
+    EXPECT_EQ(controller_initialize(4, 0), 1);
+    EXPECT_EQ(controller_set_button_light(40, 2), 1); // no port yet
+    EXPECT_EQ(controller_refresh_banks(0, 0), 1);
+    std::fflush(err);
+    EXPECT_EQ(std::string(errText, errSize), "MPC Touch Public/Private destination unavailable\n");
+    EXPECT_EQ(midi.clientCount(), 0u);
+
+    SimMpcTouch mpc(midi);
+    EXPECT_EQ(controller_refresh_banks(2, 1), 0);
+    EXPECT_EQ(mpc.light(SimMpcTouch::Port::privatePort, 37), 3);
+    EXPECT_EQ(mpc.light(SimMpcTouch::Port::privatePort, 91), 2);
+    EXPECT_EQ(controller_set_button_light(128, 0), 1);
+    EXPECT_EQ(controller_set_button_light(39, 2), 0);
+    EXPECT_EQ(mpc.light(SimMpcTouch::Port::publicPort, 39), 2);
+    EXPECT_NEAR(time.now(), 0.02 * 17, 1e-9); // 20 ms after every message
+    controller_shutdown();
+    controller_shutdown();
+    EXPECT_EQ(midi.clientCount(), 0u);
+    std::fclose(err);
+    std::fclose(out);
+    std::free(errText);
+    controller_use(nullptr, nullptr);
+}
+
+} // namespace
+} // namespace tandem
