@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace tandem {
 
@@ -41,6 +42,22 @@ enum class MidiProperty {
     uniqueID,  // integer
 };
 
+// One packet of Universal MIDI Packet words with its time stamp, as in CoreMIDI's MIDIEventList.
+struct MidiEventPacket {
+    uint64_t timeStamp = 0;
+    std::vector<uint32_t> words;
+    bool operator==(const MidiEventPacket&) const = default;
+};
+using MidiEventList = std::vector<MidiEventPacket>;
+
+// Words per Universal MIDI Packet by message type (the top four bits of its first word).
+constexpr size_t umpWordCount(uint32_t firstWord) {
+    constexpr size_t counts[16] = {1, 1, 1, 2, 2, 4, 1, 1, 2, 2, 2, 3, 3, 4, 4, 4};
+    return counts[firstWord >> 28];
+}
+
+enum class MidiProtocol { midi1_0, midi2_0 };
+
 // What the system asks of the platform's MIDI services, in CoreMIDI's terms. Handlers are called on
 // the MIDI system's own delivery thread, never on the caller's.
 class MidiSystem {
@@ -51,6 +68,9 @@ public:
     // (or nothing, for a virtual destination).
     using ReadHandler = std::function<void(const MidiPacketList& list, void* connectionRef)>;
 
+    // Called with Universal MIDI Packets in the port's protocol.
+    using EventReadHandler = std::function<void(const MidiEventList& list, void* connectionRef)>;
+
     virtual ~MidiSystem() = default;
 
     virtual MidiStatus clientCreate(const std::string& name, NotifyHandler notify, MidiClientRef* client) = 0;
@@ -58,6 +78,10 @@ public:
 
     virtual MidiStatus inputPortCreate(MidiClientRef client, const std::string& name, ReadHandler read,
                                        MidiPortRef* port) = 0;
+    // An input port that receives Universal MIDI Packets (MIDI 1.0 protocol: types 1, 2 and 3).
+    virtual MidiStatus inputPortCreateWithProtocol(MidiClientRef client, const std::string& name,
+                                                   MidiProtocol protocol, EventReadHandler read,
+                                                   MidiPortRef* port) = 0;
     virtual MidiStatus outputPortCreate(MidiClientRef client, const std::string& name, MidiPortRef* port) = 0;
     virtual MidiStatus portDispose(MidiPortRef port) = 0;
     virtual MidiStatus portConnectSource(MidiPortRef port, MidiEndpointRef source, void* connectionRef) = 0;

@@ -1,5 +1,7 @@
 #include "platform/sim/SimMidiSystem.h"
 
+#include "platform/MidiUmp.h"
+
 #include <algorithm>
 #include <mutex>
 
@@ -18,6 +20,7 @@ struct Object {
     std::vector<MidiEndpointRef> sources, destinations; // entity
     MidiSystem::NotifyHandler notify;                   // client
     MidiSystem::ReadHandler read;                       // input port, virtual destination
+    MidiSystem::EventReadHandler eventRead;             // input port created with a protocol
     SimMidiSystem::DeviceReceiver receiver;             // device destination
     std::map<MidiEndpointRef, void*> connections;       // input port: source → connection reference
 };
@@ -118,11 +121,42 @@ void announce(const std::shared_ptr<State>& state, std::vector<MidiSystem::Notif
         state->delivery->async(handler);
 }
 
-// Hands a copy of the list to every input port connected to `source`, with the connection reference
-// current at sending time. As with CoreMIDI, a packet already on its way still arrives after the
+// What a source sent: a packet list, or Universal MIDI Packets. Each port gets it in its own form.
+struct Payload {
+    std::vector<uint8_t> packetList; // empty when the source sent events
+    MidiEventList events;
+
+    std::vector<uint8_t> asPacketList() const {
+        if (!packetList.empty()) return packetList;
+        std::vector<std::vector<uint8_t>> pieces;
+        size_t size = MidiPacketList::headerSize;
+        for (const auto& packet : events) {
+            pieces.push_back(Ump::toBytes(packet));
+            size += MidiPacketList::packetHeaderSize + pieces.back().size() + 4;
+        }
+        std::vector<uint8_t> buffer(size);
+        MidiPacketListBuilder builder(buffer);
+        for (size_t i = 0; i < pieces.size(); ++i)
+            builder.add(events[i].timeStamp, pieces[i]);
+        buffer.resize(builder.size());
+        return buffer;
+    }
+
+    MidiEventList asEvents() const {
+        if (packetList.empty()) return events;
+        MidiEventList converted;
+        MidiPacketList(packetList).forEach([&](const MidiPacketList::Packet& packet) {
+            converted.push_back(Ump::fromBytes(packet.timeStamp, packet.data));
+        });
+        return converted;
+    }
+};
+
+// Hands what a source sent to every input port connected to it, with the connection reference
+// current at sending time. As with CoreMIDI, data already on its way still arrives after the
 // source is disconnected (carrying the old reference); only disposing the port stops it.
-void deliverFrom(const std::shared_ptr<State>& state, MidiEndpointRef source, const MidiPacketList& list) {
-    auto bytes = std::make_shared<std::vector<uint8_t>>(list.bytes().begin(), list.bytes().end());
+void deliverFrom(const std::shared_ptr<State>& state, MidiEndpointRef source,
+                 std::shared_ptr<const Payload> payload) {
     std::vector<std::pair<MidiPortRef, void*>> targets;
     double latency = 0;
     {
@@ -137,19 +171,33 @@ void deliverFrom(const std::shared_ptr<State>& state, MidiEndpointRef source, co
     }
     std::weak_ptr<State> weak = state;
     for (auto [port, connection] : targets) {
-        state->delivery->after(latency, [weak, port, connection, bytes] {
+        state->delivery->after(latency, [weak, port, connection, payload] {
             auto state = weak.lock();
             if (!state) return;
             MidiSystem::ReadHandler read;
+            MidiSystem::EventReadHandler eventRead;
             {
                 std::lock_guard guard(state->lock);
                 Object* object = state->find(port, Kind::inputPort);
                 if (!object) return;
                 read = object->read;
+                eventRead = object->eventRead;
             }
-            if (read) read(MidiPacketList(*bytes), connection);
+            if (eventRead) {
+                eventRead(payload->asEvents(), connection);
+            } else if (read) {
+                auto bytes = payload->asPacketList();
+                read(MidiPacketList(bytes), connection);
+            }
         });
     }
+}
+
+void deliverFrom(const std::shared_ptr<State>& state, MidiEndpointRef source, const MidiPacketList& list) {
+    auto payload = std::make_shared<Payload>();
+    payload->packetList.assign(list.bytes().begin(), list.bytes().end());
+    if (payload->packetList.size() < MidiPacketList::headerSize) payload->packetList.assign(4, 0);
+    deliverFrom(state, source, std::move(payload));
 }
 
 } // namespace
@@ -277,6 +325,19 @@ MidiStatus SimMidiSystem::emit(MidiEndpointRef deviceSource, std::span<const uin
     return emit(deviceSource, builder.list());
 }
 
+MidiStatus SimMidiSystem::emitEvents(MidiEndpointRef deviceSource, const MidiEventList& events) {
+    {
+        std::lock_guard guard(state->lock);
+        Object* source = state->find(deviceSource, Kind::source);
+        if (!source || !state->find(source->owner, Kind::entity)) return midiUnknownEndpoint;
+        if (state->offline(deviceSource)) return midiNoError;
+    }
+    auto payload = std::make_shared<Payload>();
+    payload->events = events;
+    deliverFrom(state, deviceSource, std::move(payload));
+    return midiNoError;
+}
+
 void SimMidiSystem::setReceiver(MidiEndpointRef deviceDestination, DeviceReceiver receiver) {
     std::lock_guard guard(state->lock);
     if (Object* destination = state->find(deviceDestination, Kind::destination)) {
@@ -374,6 +435,20 @@ MidiStatus SimMidiSystem::inputPortCreate(MidiClientRef clientRef, const std::st
     Object object{Kind::inputPort, clientRef};
     object.strings[MidiProperty::name] = name;
     object.read = std::move(read);
+    *port = state->add(std::move(object));
+    state->find(clientRef)->children.push_back(*port);
+    return midiNoError;
+}
+
+MidiStatus SimMidiSystem::inputPortCreateWithProtocol(MidiClientRef clientRef, const std::string& name,
+                                                      MidiProtocol, EventReadHandler read,
+                                                      MidiPortRef* port) {
+    std::lock_guard guard(state->lock);
+    if (MidiStatus status = state->forced(Call::inputPortCreate)) return status;
+    if (!state->find(clientRef, Kind::client)) return midiInvalidClient;
+    Object object{Kind::inputPort, clientRef};
+    object.strings[MidiProperty::name] = name;
+    object.eventRead = std::move(read);
     *port = state->add(std::move(object));
     state->find(clientRef)->children.push_back(*port);
     return midiNoError;

@@ -74,6 +74,8 @@ public:
     MidiStatus emit(MidiEndpointRef deviceSource, const MidiPacketList& list);
     // One packet, time-stamped with the clock's host time.
     MidiStatus emit(MidiEndpointRef deviceSource, std::span<const uint8_t> bytes);
+    // A device sending Universal MIDI Packets (ports that take packet lists get them converted).
+    MidiStatus emitEvents(MidiEndpointRef deviceSource, const MidiEventList& events);
     void setReceiver(MidiEndpointRef deviceDestination, DeviceReceiver receiver);
 
     // How long data takes from a source to the ports connected to it (0 by default).
@@ -95,6 +97,9 @@ public:
     MidiStatus clientDispose(MidiClientRef client) override;
     MidiStatus inputPortCreate(MidiClientRef client, const std::string& name, ReadHandler read,
                                MidiPortRef* port) override;
+    MidiStatus inputPortCreateWithProtocol(MidiClientRef client, const std::string& name,
+                                           MidiProtocol protocol, EventReadHandler read,
+                                           MidiPortRef* port) override;
     MidiStatus outputPortCreate(MidiClientRef client, const std::string& name, MidiPortRef* port) override;
     MidiStatus portDispose(MidiPortRef port) override;
     MidiStatus portConnectSource(MidiPortRef port, MidiEndpointRef source, void* connectionRef) override;
