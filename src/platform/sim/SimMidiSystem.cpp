@@ -102,6 +102,16 @@ struct SimMidiSystem::State {
 
     void removePort(MidiPortRef ref) { objects.erase(ref); }
 
+    // A port owned by the client named in `object`, unless the call is made to fail.
+    MidiStatus addPort(Call call, Object object, MidiPortRef* port) {
+        if (MidiStatus status = forced(call)) return status;
+        MidiClientRef client = object.owner;
+        if (!find(client, Kind::client)) return midiInvalidClient;
+        *port = add(std::move(object));
+        find(client)->children.push_back(*port);
+        return midiNoError;
+    }
+
     std::vector<NotifyHandler> notifiers() {
         std::vector<NotifyHandler> handlers;
         for (auto& [_, object] : objects) {
@@ -428,42 +438,29 @@ MidiStatus SimMidiSystem::clientDispose(MidiClientRef clientRef) {
 
 MidiStatus SimMidiSystem::inputPortCreate(MidiClientRef clientRef, const std::string& name, ReadHandler read,
                                           MidiPortRef* port) {
-    std::lock_guard guard(state->lock);
-    if (MidiStatus status = state->forced(Call::inputPortCreate)) return status;
-    Object* client = state->find(clientRef, Kind::client);
-    if (!client) return midiInvalidClient;
     Object object{Kind::inputPort, clientRef};
     object.strings[MidiProperty::name] = name;
     object.read = std::move(read);
-    *port = state->add(std::move(object));
-    state->find(clientRef)->children.push_back(*port);
-    return midiNoError;
+    std::lock_guard guard(state->lock);
+    return state->addPort(Call::inputPortCreate, std::move(object), port);
 }
 
 MidiStatus SimMidiSystem::inputPortCreateWithProtocol(MidiClientRef clientRef, const std::string& name,
                                                       MidiProtocol, EventReadHandler read,
                                                       MidiPortRef* port) {
-    std::lock_guard guard(state->lock);
-    if (MidiStatus status = state->forced(Call::inputPortCreate)) return status;
-    if (!state->find(clientRef, Kind::client)) return midiInvalidClient;
     Object object{Kind::inputPort, clientRef};
     object.strings[MidiProperty::name] = name;
     object.eventRead = std::move(read);
-    *port = state->add(std::move(object));
-    state->find(clientRef)->children.push_back(*port);
-    return midiNoError;
+    std::lock_guard guard(state->lock);
+    return state->addPort(Call::inputPortCreate, std::move(object), port);
 }
 
 MidiStatus SimMidiSystem::outputPortCreate(MidiClientRef clientRef, const std::string& name,
                                            MidiPortRef* port) {
-    std::lock_guard guard(state->lock);
-    if (MidiStatus status = state->forced(Call::outputPortCreate)) return status;
-    if (!state->find(clientRef, Kind::client)) return midiInvalidClient;
     Object object{Kind::outputPort, clientRef};
     object.strings[MidiProperty::name] = name;
-    *port = state->add(std::move(object));
-    state->find(clientRef)->children.push_back(*port);
-    return midiNoError;
+    std::lock_guard guard(state->lock);
+    return state->addPort(Call::outputPortCreate, std::move(object), port);
 }
 
 MidiStatus SimMidiSystem::portDispose(MidiPortRef port) {

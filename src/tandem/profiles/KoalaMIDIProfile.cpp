@@ -106,23 +106,14 @@ Result<bool> install(const fs::path& settings, const fs::path& receipt,
     auto defaultsRead = disk.readFile(defaultsPath);
     if (!defaultsRead) return defaultsRead.error();
     SafeFile::Snapshot defaults{defaultsPath, std::move(defaultsRead).value()};
-    SafeFile::Snapshot map{mapPath, std::nullopt};
-    if (disk.exists(mapPath)) {
-        auto mapRead = disk.readFile(mapPath);
-        if (!mapRead) return mapRead.error();
-        map.bytes = std::move(mapRead).value();
-    }
-
+    auto mapFile = KoalaPushProfile::readMapFile(mapPath, failure(mapUnreadable), disk);
+    // A fault of the settings file is reported before one of the map.
     auto settingsObject = Json::parse(*defaults.bytes);
     if (!settingsObject) return settingsObject.error();
     if (!settingsObject->is_object()) return failure(settingsUnreadable);
-    Json::Value mapObject{{"type", "midiMap"}, {"mappings", Json::Value::array()}};
-    if (map.existed()) {
-        auto parsed = Json::parse(*map.bytes);
-        if (!parsed) return parsed.error();
-        if (!parsed->is_object()) return failure(mapUnreadable);
-        mapObject = std::move(parsed).value();
-    }
+    if (!mapFile) return mapFile.error();
+    const SafeFile::Snapshot& map = mapFile->read;
+    Json::Value& mapObject = mapFile->object;
 
     auto mappings = mergedMappings(mapObject);
     if (!mappings) return mappings.error();

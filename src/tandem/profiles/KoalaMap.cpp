@@ -188,6 +188,19 @@ KoalaKeyMap currentKeys(const fs::path& koalaSampler) {
     return keys;
 }
 
+Result<MapFile> readMapFile(const fs::path& file, const Error& notAnObject, FileSystem& disk) {
+    MapFile map{{file, std::nullopt}, Json::Value{{"type", "midiMap"}, {"mappings", Json::Value::array()}}};
+    if (!disk.exists(file)) return map;
+    auto bytes = disk.readFile(file);
+    if (!bytes) return bytes.error();
+    map.read.bytes = std::move(bytes).value();
+    auto parsed = Json::parse(*map.read.bytes);
+    if (!parsed) return parsed.error();
+    if (!parsed->is_object()) return notAnObject;
+    map.object = std::move(parsed).value();
+    return map;
+}
+
 KeyboardSettings keyboardSettings(const fs::path& settings) {
     KeyboardSettings result;
     auto root = Json::readFile(settings / "defaults.json");

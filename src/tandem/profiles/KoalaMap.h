@@ -1,7 +1,9 @@
 #pragma once
 
+#include "base/FileSystem.h"
 #include "base/Json.h"
 #include "base/Paths.h"
+#include "base/SafeFile.h"
 #include "platform/Workspace.h"
 #include "tandem/profiles/KoalaKey.h"
 
@@ -53,6 +55,16 @@ std::optional<KoalaKey> key(const Json::Value& entry);
 KoalaKeyMap mapping(const std::filesystem::path& file);
 // The settings folder's map with the song's map merged over it.
 KoalaKeyMap currentKeys(const std::filesystem::path& koalaSampler = Paths::koalaSampler());
+
+// A MIDI map file as a writer reads it: its bytes (or its absence) and its object. A missing file
+// reads as {"type": "midiMap", "mappings": []}; read and JSON errors are raised; a root that is not an
+// object fails with `notAnObject`.
+struct MapFile {
+    SafeFile::Snapshot read;
+    Json::Value object;
+};
+Result<MapFile> readMapFile(const std::filesystem::path& file, const Error& notAnObject,
+                            FileSystem& disk = FileSystem::local());
 
 struct KeyboardSettings {
     int64_t channel = 16;    // "keyboardMidiChannel"

@@ -69,17 +69,10 @@ std::vector<Setting> requiredSettings(Mode mode) {
 Result<std::vector<std::string>> repairMap(const fs::path& settings, const std::function<bool()>& isRunning,
                                            FileSystem& disk) {
     const fs::path mapPath = settings / "midiMapping.json";
-    SafeFile::Snapshot read{mapPath, std::nullopt};
-    Json::Value map{{"type", "midiMap"}, {"mappings", Json::Value::array()}};
-    if (disk.exists(mapPath)) {
-        auto bytes = disk.readFile(mapPath);
-        if (!bytes) return bytes.error();
-        read.bytes = std::move(bytes).value();
-        auto parsed = Json::parse(*read.bytes);
-        if (!parsed) return parsed.error();
-        if (!parsed->is_object()) return failure(mapUnreadable);
-        map = std::move(parsed).value();
-    }
+    auto mapFile = readMapFile(mapPath, failure(mapUnreadable), disk);
+    if (!mapFile) return mapFile.error();
+    const SafeFile::Snapshot& read = mapFile->read;
+    Json::Value& map = mapFile->object;
     if (isRunning()) return failure(mapRefusedWhileRunning);
 
     // Elements that are not objects match no address and no key, so they are carried through as
