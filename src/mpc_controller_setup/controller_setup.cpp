@@ -121,6 +121,9 @@ int controller_send(unsigned pad_bank, unsigned qlink_bank, bool initialize) {
 } // namespace
 
 void controller_use(MidiSystem* midi, Clock* clock, std::FILE* out, std::FILE* err) {
+    // A client and port made on this same MIDI system are disposed of; one made on another system
+    // is forgotten, since that system may be gone.
+    if (midi && midi == controller_midi) controller_shutdown();
     controller_midi = midi;
     controller_clock = clock;
     controller_out = out ? out : stdout;

@@ -14,7 +14,8 @@ class Clock;
 
 // The module's one setter, used by its owner before the first call: the MIDI system and clock to
 // use, and where the set-up transcript (standard output) and complaints (standard error) go.
-// Forgets any client and port made on an earlier MIDI system.
+// Disposes of a client and port made earlier on the same MIDI system; forgets those of another one.
+// The module serves one bridge at a time: call this only while no other bridge is started.
 void controller_use(tandem::MidiSystem* midi, tandem::Clock* clock, std::FILE* out = stdout,
                     std::FILE* err = stderr);
 

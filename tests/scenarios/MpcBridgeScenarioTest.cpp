@@ -306,6 +306,17 @@ TEST_F(MpcBridgeScenario, HoldingABankButtonSolosItsBusAfterThreeTenths) {
     time.advance(1);
     EXPECT_TRUE(koala.empty()); // a short press only changes the bank
     EXPECT_EQ(bridge->currentPadBank(), 2);
+
+    // Pressed again soon after a short press: the hold time runs from the second press.
+    mpc->press(38);
+    time.advance(0.1);
+    mpc->release(38);
+    time.advance(0.1);
+    mpc->press(38);
+    time.advance(0.15);
+    EXPECT_TRUE(koala.empty()); // the first press's timer (0.35 s ago) found a newer press
+    time.advance(0.16);
+    EXPECT_EQ(koala, (std::vector<Bytes>{{0x9D, 30, 127}, {0x8D, 30, 0}}));
 }
 
 TEST_F(MpcBridgeScenario, ScreenBankAndKeyboardChangesOnlyWhileRouting) {
@@ -402,6 +413,10 @@ TEST(ControllerSetup, RefusesBadBanksAndAMissingMpcWithItsMessage) {
     EXPECT_EQ(controller_set_button_light(39, 2), 0);
     EXPECT_EQ(mpc.light(SimMpcTouch::Port::publicPort, 39), 2);
     EXPECT_NEAR(time.now(), 0.02 * 17, 1e-9); // 20 ms after every message
+    EXPECT_EQ(midi.clientCount(), 1u);
+    controller_use(&midi, &time, out, err); // a new owner on the same system: the old client goes
+    EXPECT_EQ(midi.clientCount(), 0u);
+    EXPECT_EQ(controller_refresh_banks(0, 0), 0);
     controller_shutdown();
     controller_shutdown();
     EXPECT_EQ(midi.clientCount(), 0u);

@@ -4,12 +4,15 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
 
 namespace tandem {
 
 KoalaPerformanceFeed& KoalaPerformanceFeed::shared() {
-    static KoalaPerformanceFeed feed(SystemClock::shared());
-    return feed;
+    // Never destroyed: queues still sending MIDI while the process exits may observe to the end.
+    static KoalaPerformanceFeed* feed =
+        std::make_unique<KoalaPerformanceFeed>(SystemClock::shared()).release();
+    return *feed;
 }
 
 KoalaPerformanceFeed::KoalaPerformanceFeed(Clock& clock)

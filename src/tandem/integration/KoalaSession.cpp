@@ -8,6 +8,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <unordered_map>
 
 namespace tandem {
@@ -46,7 +47,13 @@ std::optional<double> decimal(const std::string& text) {
     const char* begin = text.data() + (text[0] == '+' ? 1 : 0);
     double value = 0;
     auto [end, error] = std::from_chars(begin, text.data() + n, value);
-    if (error != std::errc() || end != text.data() + n || !std::isfinite(value)) return std::nullopt;
+    if (error == std::errc::result_out_of_range) {
+        // Too small for a double is nearly zero, not missing; too large is left out below.
+        value = std::strtod(text.c_str(), nullptr);
+    } else if (error != std::errc() || end != text.data() + n) {
+        return std::nullopt;
+    }
+    if (!std::isfinite(value)) return std::nullopt;
     return value;
 }
 

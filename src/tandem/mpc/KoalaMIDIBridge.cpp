@@ -213,9 +213,14 @@ void KoalaMIDIBridge::received(uintptr_t reference, ChunkList chunks) {
         handle(events, origin);
     }
     for (uint8_t note : std::exchange(router.newHolds, {})) {
-        queue->after(0.3, [weak = weak_from_this(), note] {
+        // Only the timer of the latest press counts: a press, a release and a new press within the
+        // hold time must not solo early on the first press's timer.
+        uint64_t serial = ++holdSerials[note & 0x7F];
+        queue->after(0.3, [weak = weak_from_this(), note, serial, generation = setupGeneration] {
             auto self = weak.lock();
-            if (self && self->isStarted) self->handle(self->router.holdElapsed(note));
+            if (!self || !self->isStarted || self->setupGeneration != generation) return;
+            if (self->holdSerials[note & 0x7F] != serial) return;
+            self->handle(self->router.holdElapsed(note));
         });
     }
 }

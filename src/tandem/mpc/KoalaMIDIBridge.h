@@ -8,6 +8,7 @@
 #include "tandem/mpc/ChunkList.h"
 #include "tandem/mpc/KoalaControlRouter.h"
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -106,6 +107,7 @@ private:
     bool ledRefreshPending = false;
     std::vector<std::function<void()>> readyHandlers;
     bool routingEnabled = false;
+    std::array<uint64_t, 128> holdSerials{}; // the latest hold timer of each selector note
 };
 
 } // namespace tandem

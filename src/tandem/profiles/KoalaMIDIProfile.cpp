@@ -106,11 +106,13 @@ Result<bool> install(const fs::path& settings, const fs::path& receipt,
     auto defaultsRead = disk.readFile(defaultsPath);
     if (!defaultsRead) return defaultsRead.error();
     SafeFile::Snapshot defaults{defaultsPath, std::move(defaultsRead).value()};
-    auto mapFile = KoalaPushProfile::readMapFile(mapPath, failure(mapUnreadable), disk);
-    // A fault of the settings file is reported before one of the map.
+    auto mapRead = SafeFile::capture(mapPath, disk);
+    if (!mapRead) return mapRead.error();
+
     auto settingsObject = Json::parse(*defaults.bytes);
     if (!settingsObject) return settingsObject.error();
     if (!settingsObject->is_object()) return failure(settingsUnreadable);
+    auto mapFile = KoalaPushProfile::parseMapFile(std::move(mapRead).value(), failure(mapUnreadable));
     if (!mapFile) return mapFile.error();
     const SafeFile::Snapshot& map = mapFile->read;
     Json::Value& mapObject = mapFile->object;

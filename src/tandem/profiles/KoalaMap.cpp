@@ -188,17 +188,20 @@ KoalaKeyMap currentKeys(const fs::path& koalaSampler) {
     return keys;
 }
 
-Result<MapFile> readMapFile(const fs::path& file, const Error& notAnObject, FileSystem& disk) {
-    MapFile map{{file, std::nullopt}, Json::Value{{"type", "midiMap"}, {"mappings", Json::Value::array()}}};
-    if (!disk.exists(file)) return map;
-    auto bytes = disk.readFile(file);
-    if (!bytes) return bytes.error();
-    map.read.bytes = std::move(bytes).value();
+Result<MapFile> parseMapFile(SafeFile::Snapshot read, const Error& notAnObject) {
+    MapFile map{std::move(read), Json::Value{{"type", "midiMap"}, {"mappings", Json::Value::array()}}};
+    if (!map.read.existed()) return map;
     auto parsed = Json::parse(*map.read.bytes);
     if (!parsed) return parsed.error();
     if (!parsed->is_object()) return notAnObject;
     map.object = std::move(parsed).value();
     return map;
+}
+
+Result<MapFile> readMapFile(const fs::path& file, const Error& notAnObject, FileSystem& disk) {
+    auto read = SafeFile::capture(file, disk);
+    if (!read) return read.error();
+    return parseMapFile(std::move(read).value(), notAnObject);
 }
 
 KeyboardSettings keyboardSettings(const fs::path& settings) {

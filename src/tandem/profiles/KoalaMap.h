@@ -65,6 +65,8 @@ struct MapFile {
 };
 Result<MapFile> readMapFile(const std::filesystem::path& file, const Error& notAnObject,
                             FileSystem& disk = FileSystem::local());
+// The same for bytes already read (`read.bytes` empty: the file did not exist).
+Result<MapFile> parseMapFile(SafeFile::Snapshot read, const Error& notAnObject);
 
 struct KeyboardSettings {
     int64_t channel = 16;    // "keyboardMidiChannel"

@@ -187,6 +187,9 @@ void Push2Device::refreshEndpoints() {
     paletteWaiting.clear();
     touchStripWaiting.reset();
     sending = false;
+    // A System Exclusive message cut off by the change must not swallow what comes next.
+    sysexBuffer.clear();
+    inSysex = false;
     if (source) midi.portDisconnectSource(inPort, source);
     source = foundSource;
     destination = foundDestination;
@@ -405,6 +408,8 @@ void Push2Device::stop() {
     padColors.fill(std::nullopt);
     buttonValues.clear();
     sending = false;
+    sysexBuffer.clear();
+    inSysex = false;
     setDisplayState("DISPLAY: NOT OPEN");
 }
 

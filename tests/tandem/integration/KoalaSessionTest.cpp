@@ -238,6 +238,23 @@ TEST(KoalaSession, EntriesAndListsThatBreakTheRulesArePassedOver) {
         {"an unknown effect name keeps the defaults",
          [](Song& s) { s.fx["buses"]["vanilla"][0]["name"] = "SPARKLE"; },
          [](const KoalaSession& k) { EXPECT_EQ(k.fx, KoalaSession().fx); }},
+        {"number strings: decimal literals only, a vanishing one is zero",
+         [](Song& s) {
+             s.sampler["pads"] =
+                 json::parse(R"([{"pad": 1, "vol": "1e-400", "pan": "1e400", "pitch": "+2.5", "tone": "0x10",
+                                                "attack": " 1", "release": "1.", "start": ".5", "end": "inf"}])");
+         },
+         [](const KoalaSession& k) {
+             const auto& pad = k.pads.at(1);
+             EXPECT_EQ(pad.vol, 0.0);
+             EXPECT_EQ(pad.pan, 0.5);
+             EXPECT_EQ(pad.pitch, 2.5);
+             EXPECT_EQ(pad.tone, 0);
+             EXPECT_EQ(pad.attack, 0);
+             EXPECT_EQ(pad.release, 1.0);
+             EXPECT_EQ(pad.start, 0.5);
+             EXPECT_EQ(pad.end, std::nullopt);
+         }},
         {"string flags",
          [](Song& s) {
              s.song["keyboardMode"] = "yes";
