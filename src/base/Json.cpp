@@ -55,12 +55,6 @@ std::optional<long long> integer(const Value& object, std::string_view key) {
     return value->get<long long>();
 }
 
-std::optional<double> number(const Value& object, std::string_view key) {
-    const Value* value = member(object, key);
-    if (!value || !value->is_number()) return std::nullopt;
-    return value->get<double>();
-}
-
 std::optional<std::string> string(const Value& object, std::string_view key) {
     const Value* value = member(object, key);
     if (!value || !value->is_string()) return std::nullopt;

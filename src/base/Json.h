@@ -27,7 +27,6 @@ Result<std::string> serialize(const Value& value);
 // Forgiving accessors: a missing member or one of another kind gives nothing.
 std::optional<bool> boolean(const Value& object, std::string_view key);
 std::optional<long long> integer(const Value& object, std::string_view key);
-std::optional<double> number(const Value& object, std::string_view key);
 std::optional<std::string> string(const Value& object, std::string_view key);
 // The member itself, or nothing when absent (or when `object` is not an object).
 const Value* member(const Value& object, std::string_view key);

@@ -306,16 +306,6 @@ bool SimMidiSystem::setOffline(MidiDeviceRef deviceRef, bool offline) {
     return true;
 }
 
-void SimMidiSystem::setStringProperty(MidiObjectRef ref, MidiProperty property, std::string value) {
-    std::lock_guard guard(state->lock);
-    if (Object* object = state->find(ref)) object->strings[property] = std::move(value);
-}
-
-void SimMidiSystem::setIntegerProperty(MidiObjectRef ref, MidiProperty property, int32_t value) {
-    std::lock_guard guard(state->lock);
-    if (Object* object = state->find(ref)) object->integers[property] = value;
-}
-
 MidiStatus SimMidiSystem::emit(MidiEndpointRef deviceSource, const MidiPacketList& list) {
     {
         std::lock_guard guard(state->lock);

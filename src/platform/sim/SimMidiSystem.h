@@ -67,8 +67,6 @@ public:
     Device addDevice(const DeviceSpec& spec);
     bool removeDevice(MidiDeviceRef device);
     bool setOffline(MidiDeviceRef device, bool offline);
-    void setStringProperty(MidiObjectRef object, MidiProperty property, std::string value);
-    void setIntegerProperty(MidiObjectRef object, MidiProperty property, int32_t value);
 
     // A device sending on one of its sources (nothing happens while it is offline).
     MidiStatus emit(MidiEndpointRef deviceSource, const MidiPacketList& list);

@@ -2,6 +2,7 @@
 
 #include "base/FileSystem.h"
 #include "base/Json.h"
+#include "base/Text.h"
 #include "tandem/profiles/KoalaMap.h"
 
 #include <algorithm>
@@ -154,17 +155,11 @@ std::string trimmed(const std::string& text) {
     return text.substr(begin, end - begin + 1);
 }
 
-std::string upper(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
 KoalaSession::Pad readPad(const Value& p, const std::unordered_map<int64_t, std::string>& sampleNames,
                           const KoalaSession::FrameLookup& frames) {
     KoalaSession::Pad pad;
     auto synth = text(at(p, "synth"));
-    pad.chopper = synth && upper(*synth) == "CHOPPER";
+    pad.chopper = synth && Text::uppercase(*synth) == "CHOPPER";
     const Value* synthParams = object(at(p, "synthParams"));
     const Value* padParams = pad.chopper && synthParams ? object(at(*synthParams, "padParams")) : nullptr;
     const Value& params = padParams ? *padParams : p;
@@ -330,7 +325,7 @@ void readFX(const Value& fx, KoalaSession& session) {
     for (const Value* effect : effects) {
         auto name = text(at(*effect, "name"));
         if (!name) continue;
-        names.push_back(upper(*name));
+        names.push_back(Text::uppercase(*name));
         if (std::find(known.begin(), known.end(), names.back()) == known.end()) return;
     }
     if (names.size() != 16) return;

@@ -3,11 +3,11 @@
 #include "base/ActivityLog.h"
 #include "base/Json.h"
 #include "base/Paths.h"
+#include "base/Text.h"
 #include "mpc_controller_setup/controller_setup.h"
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <set>
 
 namespace tandem {
@@ -18,16 +18,6 @@ constexpr const char* connectedStatus = "MPC Touch connected (Public and Private
 constexpr const char* disconnectedStatus = "MPC Touch disconnected; waiting to reconnect";
 constexpr const char* setupSentStatus = "MPC controller setup sent";
 constexpr const char* setupFailedStatus = "MPC MIDI setup failed; retrying";
-
-std::string lowercase(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-bool contains(const std::string& text, const std::string& part) {
-    return lowercase(text).find(lowercase(part)) != std::string::npos;
-}
 
 std::string bankLetter(int bank) {
     return std::string(1, char('A' + std::clamp(bank, 0, 3)));
@@ -85,12 +75,7 @@ KoalaMIDIBridge::KoalaMIDIBridge(MidiSystem& midi, Clock& clock, std::shared_ptr
 }
 
 KoalaMIDIBridge::~KoalaMIDIBridge() {
-    bool wasStarted = false;
-    queue->sync([&] {
-        wasStarted = isStarted;
-        stopOnQueue();
-    });
-    if (wasStarted) controllerQueue->sync([] { controller_shutdown(); });
+    stop();
 }
 
 void KoalaMIDIBridge::onMain(std::function<void()> task) {
@@ -236,14 +221,16 @@ std::vector<std::pair<MidiEndpointRef, Role>> KoalaMIDIBridge::touchSources() {
         return midi.integerProperty(object, property, &value) == midiNoError && value == 1;
     };
     auto isTouch = [&](MidiDeviceRef device) {
-        return contains(name(device), "MPC Touch") && !flag(device, MidiProperty::offline);
+        return Text::containsIgnoringCase(name(device), "MPC Touch") && !flag(device, MidiProperty::offline);
     };
     auto add = [&](MidiEndpointRef endpoint, MidiEntityRef entity) {
         const std::string entityName = name(entity);
-        if (contains(entityName, "MIDI Port")) return; // the MPC's third port carries nothing of ours
+        if (Text::containsIgnoringCase(entityName, "MIDI Port"))
+            return; // the MPC's third port carries nothing of ours
         bool isPrivate = flag(entity, MidiProperty::isPrivate) || flag(endpoint, MidiProperty::isPrivate) ||
-                         contains(entityName, "Private");
-        bool isPublic = contains(entityName, "Public") || contains(name(endpoint), "Public");
+                         Text::containsIgnoringCase(entityName, "Private");
+        bool isPublic = Text::containsIgnoringCase(entityName, "Public") ||
+                        Text::containsIgnoringCase(name(endpoint), "Public");
         if (!isPrivate && !isPublic) return;
         if (std::any_of(sources.begin(), sources.end(),
                         [&](auto& listed) { return listed.first == endpoint; }))

@@ -2,7 +2,7 @@
 
 #include "base/ActivityLog.h"
 #include "base/SafeFile.h"
-#include "base/Uuid.h"
+#include "base/ScratchFolder.h"
 
 #include <unordered_set>
 
@@ -171,12 +171,10 @@ Result<bool> prepare(Workspace& workspace) {
 }
 
 Result<bool> offlineSelfCheck() {
-    const fs::path scratch = fs::temp_directory_path() / ("Tandem-Profile-Test-" + Uuid::make());
+    ScratchFolder folder("Tandem-Profile-Test-");
+    if (!folder.made()) return folder.made().error();
+    const fs::path& scratch = folder.path();
     FileSystem& disk = FileSystem::local();
-    struct Cleanup {
-        fs::path folder;
-        ~Cleanup() { (void)FileSystem::local().removeAll(folder); }
-    } cleanup{scratch};
 
     const fs::path settings = scratch / "settings";
     const fs::path receipt = scratch / "receipt.json";

@@ -1,9 +1,9 @@
 #include "tandem/profiles/KoalaMap.h"
 
+#include "base/Text.h"
 #include "tandem/profiles/KoalaMIDIProfile.h"
 
 #include <algorithm>
-#include <cctype>
 #include <unordered_set>
 
 namespace tandem {
@@ -27,10 +27,8 @@ const std::vector<std::string>& fxNames() {
 }
 
 std::string fxAddress(const std::string& name) {
-    std::string address = "/perform/fx/";
-    for (char c : name) {
-        if (c != ' ') address.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
-    }
+    std::string address = "/perform/fx/" + Text::lowercase(name);
+    std::erase(address, ' ');
     return address;
 }
 

@@ -2,7 +2,7 @@
 
 #include "base/ActivityLog.h"
 #include "base/SafeFile.h"
-#include "base/Uuid.h"
+#include "base/ScratchFolder.h"
 #include "tandem/profiles/KoalaMIDIProfile.h"
 
 #include <algorithm>
@@ -209,11 +209,9 @@ Result<void> prepare(Mode mode, Workspace& workspace) {
 
 Result<bool> offlineSelfCheck() {
     FileSystem& disk = FileSystem::local();
-    const fs::path scratch = fs::temp_directory_path() / ("Tandem-Push-Profile-Test-" + Uuid::make());
-    struct Cleanup {
-        fs::path folder;
-        ~Cleanup() { (void)FileSystem::local().removeAll(folder); }
-    } cleanup{scratch};
+    ScratchFolder folder("Tandem-Push-Profile-Test-");
+    if (!folder.made()) return folder.made().error();
+    const fs::path& scratch = folder.path();
     const fs::path settings = scratch / "settings";
     if (auto made = disk.createDirectories(settings); !made) return made.error();
 

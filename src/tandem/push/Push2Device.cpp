@@ -1,10 +1,10 @@
 #include "tandem/push/Push2Device.h"
 
 #include "base/ActivityLog.h"
+#include "base/Text.h"
 #include "push2_display/push2_display.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace tandem {
 
@@ -14,14 +14,8 @@ constexpr double replyWait = 0.2;
 constexpr double reopenInterval = 2.0;
 constexpr size_t framePixels = size_t(push2_display_width) * push2_display_height;
 
-std::string lowercase(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 bool isUserPort(const std::string& displayName) {
-    std::string name = lowercase(displayName);
+    std::string name = Text::lowercase(displayName);
     return name.find("ableton push 2 user port") != std::string::npos &&
            name.find("live port") == std::string::npos;
 }
@@ -63,6 +57,11 @@ Push2Device::~Push2Device() {
     stop();
 }
 
+bool Push2Device::inRun(uint64_t run) {
+    std::lock_guard guard(lifecycleLock);
+    return running && runGeneration == run;
+}
+
 bool Push2Device::current(uint64_t g) {
     std::lock_guard guard(lifecycleLock);
     return running && generation == g;
@@ -81,12 +80,7 @@ void Push2Device::start() {
     auto notify = [weak, queue = mainQueue, run] {
         queue->async([weak, run] {
             auto self = weak.lock();
-            if (!self) return;
-            {
-                std::lock_guard guard(self->lifecycleLock);
-                if (!self->running || self->runGeneration != run) return;
-            }
-            self->refreshEndpoints();
+            if (self && self->inRun(run)) self->refreshEndpoints();
         });
     };
     if (midi.clientCreate("Tandem Push 2", notify, &client) != midiNoError) {
@@ -109,12 +103,7 @@ void Push2Device::start() {
     refreshEndpoints();
     watch = mainQueue->timer(1.0, 1.0, [weak, run] {
         auto self = weak.lock();
-        if (!self) return;
-        {
-            std::lock_guard guard(self->lifecycleLock);
-            if (!self->running || self->runGeneration != run) return;
-        }
-        self->refreshEndpoints();
+        if (self && self->inRun(run)) self->refreshEndpoints();
     });
 }
 
@@ -292,10 +281,7 @@ void Push2Device::paletteFinish(uint64_t g) {
 }
 
 void Push2Device::received(uint64_t run, std::vector<Incoming> messages) {
-    {
-        std::lock_guard guard(lifecycleLock);
-        if (!running || runGeneration != run) return;
-    }
+    if (!inRun(run)) return;
     for (Incoming& message : messages) {
         currentEventTime = message.time ? *message.time : clock.uptime();
         currentEventHostTime = message.host;
@@ -416,7 +402,7 @@ void Push2Device::stop() {
 void Push2Device::setDisplayState(const std::string& text) {
     if (text == state) return;
     state = text;
-    ActivityLog::write("push 2 · " + lowercase(text));
+    ActivityLog::write("push 2 · " + Text::lowercase(text));
     if (onDisplayStateChanged) onDisplayStateChanged(text);
 }
 

@@ -80,7 +80,8 @@ private:
     void handleSysEx(const std::vector<uint8_t>& message);
     void send(std::span<const uint8_t> bytes);
     void setDisplayState(const std::string& text);
-    bool current(uint64_t generation);
+    bool current(uint64_t generation);  // running and still in that generation
+    bool inRun(uint64_t runGeneration); // running and still in that run
 
     MidiSystem& midi;
     Clock& clock;
