@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -106,6 +107,45 @@ std::vector<std::string> LocalFileSystem::list(const fs::path& folder) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+Result<fs::path> LocalFileSystem::resolveLinks(const fs::path& path) {
+    fs::path at = path;
+    for (int hops = 0; hops <= 40; ++hops) {
+        struct stat info {};
+        if (::lstat(at.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return at;
+        char target[PATH_MAX];
+        ssize_t length = ::readlink(at.c_str(), target, sizeof target);
+        if (length < 0) return posixError("Could not read the link " + at.string(), errno);
+        if (size_t(length) >= sizeof target)
+            return posixError("Could not read the link " + at.string(), ENAMETOOLONG);
+        fs::path next(std::string(target, size_t(length)));
+        // Not normalised: ".." after a linked folder means that folder's parent, as the kernel sees it.
+        at = next.is_absolute() ? next : at.parent_path() / next;
+    }
+    return posixError("Could not follow the link " + path.string(), ELOOP);
+}
+
+std::optional<uint32_t> LocalFileSystem::permissions(const fs::path& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+    return uint32_t(info.st_mode & 07777);
+}
+
+Result<void> LocalFileSystem::setPermissions(const fs::path& path, uint32_t mode) {
+    if (::chmod(path.c_str(), mode_t(mode)) != 0)
+        return posixError("Could not set the permissions of " + path.string(), errno);
+    return {};
+}
+
+Result<void> LocalFileSystem::syncFolder(const fs::path& folder) {
+    int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return posixError("Could not sync the folder " + folder.string(), errno);
+    int result = ::fsync(fd);
+    int code = errno;
+    ::close(fd);
+    if (result != 0) return posixError("Could not sync the folder " + folder.string(), code);
+    return {};
 }
 
 } // namespace tandem

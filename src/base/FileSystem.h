@@ -2,7 +2,9 @@
 
 #include "base/Error.h"
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +33,14 @@ public:
     virtual Result<void> removeAll(const std::filesystem::path& path) = 0;
     // The names of a folder's entries, sorted; a missing folder gives none.
     virtual std::vector<std::string> list(const std::filesystem::path& folder) = 0;
+    // Follows symbolic links at the last component until a path that is not one (a missing path is
+    // returned as it is); a loop is an error.
+    virtual Result<std::filesystem::path> resolveLinks(const std::filesystem::path& path) = 0;
+    // The permission bits of an existing file, or nothing.
+    virtual std::optional<uint32_t> permissions(const std::filesystem::path& path) = 0;
+    virtual Result<void> setPermissions(const std::filesystem::path& path, uint32_t mode) = 0;
+    // Flushes a folder's entries (a rename into it) to the disk.
+    virtual Result<void> syncFolder(const std::filesystem::path& folder) = 0;
 
     // The machine's own disk.
     static FileSystem& local();
@@ -48,6 +58,10 @@ public:
     Result<void> remove(const std::filesystem::path& path) override;
     Result<void> removeAll(const std::filesystem::path& path) override;
     std::vector<std::string> list(const std::filesystem::path& folder) override;
+    Result<std::filesystem::path> resolveLinks(const std::filesystem::path& path) override;
+    std::optional<uint32_t> permissions(const std::filesystem::path& path) override;
+    Result<void> setPermissions(const std::filesystem::path& path, uint32_t mode) override;
+    Result<void> syncFolder(const std::filesystem::path& folder) override;
 };
 
 } // namespace tandem

@@ -1,6 +1,9 @@
 #include "base/Json.h"
 
+#include <cmath>
 #include <limits>
+#include <utility>
+#include <vector>
 
 namespace tandem::Json {
 
@@ -30,6 +33,36 @@ Result<std::string> serialize(const Value& value) {
         return Error{"Tandem.JSON", failure.id,
                      "The data couldn't be written because it isn't in the correct format."};
     }
+}
+
+bool nestedDeeperThan(const Value& value, size_t limit) {
+    std::vector<std::pair<const Value*, size_t>> pending{{&value, 1}};
+    while (!pending.empty()) {
+        auto [at, depth] = pending.back();
+        pending.pop_back();
+        if (!at->is_structured()) continue;
+        if (depth > limit) return true;
+        for (const Value& child : *at)
+            pending.emplace_back(&child, depth + 1);
+    }
+    return false;
+}
+
+std::optional<long long> wholeNumber(const Value* value) {
+    if (!value || !value->is_number()) return std::nullopt;
+    if (value->is_number_float()) {
+        double number = value->get<double>();
+        if (!std::isfinite(number) || std::trunc(number) != number || number < -9223372036854775808.0 ||
+            number >= 9223372036854775808.0)
+            return std::nullopt;
+        return static_cast<long long>(number);
+    }
+    if (value->is_number_unsigned()) {
+        auto raw = value->get<unsigned long long>();
+        if (raw > static_cast<unsigned long long>(std::numeric_limits<long long>::max())) return std::nullopt;
+        return static_cast<long long>(raw);
+    }
+    return value->get<long long>();
 }
 
 const Value* member(const Value& object, std::string_view key) {

@@ -24,6 +24,17 @@ std::optional<Value> readFile(const std::filesystem::path& path, FileSystem& dis
 // Fails only for text that is not valid UTF-8.
 Result<std::string> serialize(const Value& value);
 
+// Containers nested deeper than this are refused by Koala's file writers: copying and printing a
+// value recurse once per level, and a hand-made file can nest far deeper than any stack allows.
+inline constexpr size_t maxDepth = 512;
+// True when arrays and objects nest more than `limit` levels (`{}` is one level). Iterative, so it is
+// safe on any value the parser accepts.
+bool nestedDeeperThan(const Value& value, size_t limit = maxDepth);
+
+// An integer, or a real with no fractional part within the 64-bit range (36.0 counts as 36): how a
+// reader that does not tell integers from reals sees a number.
+std::optional<long long> wholeNumber(const Value* value);
+
 // Forgiving accessors: a missing member or one of another kind gives nothing.
 std::optional<bool> boolean(const Value& object, std::string_view key);
 std::optional<long long> integer(const Value& object, std::string_view key);

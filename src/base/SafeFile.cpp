@@ -9,17 +9,23 @@ namespace tandem::SafeFile {
 namespace fs = std::filesystem;
 
 Result<void> atomicWrite(const fs::path& path, std::string_view bytes, FileSystem& disk) {
+    // Koala's settings may be a link into a synced folder; replacing the link would cut it off.
+    auto resolved = disk.resolveLinks(path);
+    if (!resolved) return resolved.error();
+    const fs::path& file = *resolved;
     // A dot name keeps the temporary out of sight of anything scanning the folder.
-    fs::path temporary = path.parent_path() / ("." + path.filename().string() + "." + Uuid::make() + ".tmp");
-    if (auto written = disk.writeFile(temporary, bytes); !written) {
+    fs::path temporary = file.parent_path() / ("." + file.filename().string() + "." + Uuid::make() + ".tmp");
+    auto abandon = [&](const Error& error) -> Result<void> {
         (void)disk.remove(temporary);
-        return written.error();
+        return error;
+    };
+    if (auto written = disk.writeFile(temporary, bytes); !written) return abandon(written.error());
+    if (auto mode = disk.permissions(file)) {
+        if (auto kept = disk.setPermissions(temporary, *mode); !kept) return abandon(kept.error());
     }
-    if (auto renamed = disk.rename(temporary, path); !renamed) {
-        (void)disk.remove(temporary);
-        return renamed.error();
-    }
-    return {};
+    if (auto renamed = disk.rename(temporary, file); !renamed) return abandon(renamed.error());
+    // Without this the rename itself may not survive a power cut, leaving the old file after all.
+    return disk.syncFolder(file.parent_path());
 }
 
 bool Snapshot::unchanged(FileSystem& disk) const {

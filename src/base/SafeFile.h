@@ -11,8 +11,10 @@
 
 namespace tandem::SafeFile {
 
-// Writes a temporary file in the same folder, flushes it, then renames it over `path`. On any
-// failure the temporary is removed and the old file is left exactly as it was.
+// Writes a temporary file in the same folder, flushes it, gives it the old file's permissions, renames
+// it over the file and flushes the folder. A symbolic link stays a link: the file it points to is
+// replaced, in that file's folder. On any failure before the rename the temporary is removed and the
+// old file is left exactly as it was.
 Result<void> atomicWrite(const std::filesystem::path& path, std::string_view bytes,
                          FileSystem& disk = FileSystem::local());
 

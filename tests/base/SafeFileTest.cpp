@@ -40,6 +40,54 @@ TEST(SafeFile, InterruptedAtomicWriteLeavesTheOldBytesAndNoTemporary) {
     EXPECT_EQ(disk.list(file.parent_path()).size(), 1u);
 }
 
+TEST(SafeFile, AtomicWriteKeepsTheFilesModeAndItsLinkAndSyncsTheFolderAfterTheRename) {
+    ScratchHome home;
+    fs::path settings = home.path() / "Music" / "settings";
+    fs::path synced = home.path() / "Cloud" / "Koala";
+    ScratchHome::write(synced / "defaults.json", "old");
+    fs::create_directories(settings);
+    // A relative link to a link: both must survive, and only the last target changes.
+    fs::create_symlink("../Cloud/Koala/defaults.json", home.path() / "Music" / "hop.json");
+    fs::create_symlink("../hop.json", settings / "defaults.json");
+    fs::permissions(synced / "defaults.json", fs::perms(0640));
+
+    FaultyFileSystem disk;
+    std::vector<std::string> steps;
+    disk.beforeEach = [&](Op op, const fs::path& path) {
+        if (op == Op::rename) steps.push_back("rename " + fs::weakly_canonical(path).string());
+        if (op == Op::syncFolder) steps.push_back("sync " + fs::weakly_canonical(path).string());
+    };
+    ASSERT_TRUE(SafeFile::atomicWrite(settings / "defaults.json", "new", disk).ok());
+    EXPECT_TRUE(fs::is_symlink(settings / "defaults.json"));
+    EXPECT_TRUE(fs::is_symlink(home.path() / "Music" / "hop.json"));
+    EXPECT_EQ(ScratchHome::read(synced / "defaults.json"), "new");
+    EXPECT_EQ(fs::status(synced / "defaults.json").permissions() & fs::perms::all, fs::perms(0640));
+    EXPECT_EQ(disk.list(synced), std::vector<std::string>{"defaults.json"}); // no temporary left
+    EXPECT_EQ(disk.list(settings), std::vector<std::string>{"defaults.json"});
+    fs::path target = fs::canonical(synced);
+    EXPECT_EQ(steps, (std::vector<std::string>{"rename " + (target / "defaults.json").string(),
+                                               "sync " + target.string()}));
+
+    // A folder that cannot be flushed is reported: the change may not survive a power cut.
+    disk.failCall(Op::syncFolder, 1, EIO);
+    auto unsynced = SafeFile::atomicWrite(synced / "defaults.json", "newer", disk);
+    ASSERT_FALSE(unsynced.ok());
+    EXPECT_EQ(unsynced.error().code, EIO);
+
+    // Permissions that cannot be carried over leave the old file in place.
+    disk.failCall(Op::setPermissions, 1, EPERM);
+    ASSERT_FALSE(SafeFile::atomicWrite(synced / "defaults.json", "lost", disk).ok());
+    EXPECT_EQ(ScratchHome::read(synced / "defaults.json"), "newer");
+    EXPECT_EQ(disk.list(synced).size(), 1u);
+
+    // A link loop is an error, not a hang, and writes nothing.
+    fs::create_symlink("b.json", home.path() / "a.json");
+    fs::create_symlink("a.json", home.path() / "b.json");
+    auto loop = SafeFile::atomicWrite(home.path() / "a.json", "x", disk);
+    ASSERT_FALSE(loop.ok());
+    EXPECT_EQ(loop.error().code, ELOOP);
+}
+
 TEST(SafeFile, BackupHoldsExactBytesOfFilesThatExistedOnly) {
     ScratchHome home;
     fs::path settings = home.path() / "settings";
@@ -106,6 +154,22 @@ TEST(Json, SerializesSortedAndStableAndKeepsIntegerVersusReal) {
     EXPECT_EQ(Json::integer(*parsed, "zeta"), 1);
     EXPECT_EQ(Json::integer(*parsed, "mid"), std::nullopt);
     EXPECT_EQ(Json::boolean((*parsed)["alpha"], "b"), true);
+}
+
+TEST(Json, NestingBeyondTheLimitIsSeenWithoutRecursionAndWholeRealsCountAsIntegers) {
+    auto nested = [](size_t levels) { return std::string(levels, '[') + std::string(levels, ']'); };
+    EXPECT_FALSE(Json::nestedDeeperThan(Json::parse(nested(Json::maxDepth)).value()));
+    EXPECT_TRUE(Json::nestedDeeperThan(Json::parse(nested(Json::maxDepth + 1)).value()));
+    EXPECT_TRUE(Json::nestedDeeperThan(Json::parse("{\"a\":" + nested(50000) + "}").value()));
+    EXPECT_FALSE(Json::nestedDeeperThan(Json::parse("[[1],[2],{\"a\":[3]}]").value(), 3));
+    EXPECT_TRUE(Json::nestedDeeperThan(Json::parse("[[1],[2],{\"a\":[3]}]").value(), 2));
+
+    auto numbers = Json::parse(R"([36, 36.0, 36.5, -2.0, 1e300, "36", true, 18446744073709551615])").value();
+    std::vector<std::optional<long long>> whole;
+    for (const auto& value : numbers)
+        whole.push_back(Json::wholeNumber(&value));
+    EXPECT_EQ(whole, (std::vector<std::optional<long long>>{36, 36, std::nullopt, -2, std::nullopt,
+                                                            std::nullopt, std::nullopt, std::nullopt}));
 }
 
 } // namespace

@@ -62,4 +62,16 @@ Result<void> FaultyFileSystem::remove(const fs::path& path) {
     return disk.remove(path);
 }
 
+Result<void> FaultyFileSystem::setPermissions(const fs::path& path, uint32_t mode) {
+    if (int code = check(Operation::setPermissions, path))
+        return posixError("Could not set the permissions of " + path.string(), code);
+    return disk.setPermissions(path, mode);
+}
+
+Result<void> FaultyFileSystem::syncFolder(const fs::path& folder) {
+    if (int code = check(Operation::syncFolder, folder))
+        return posixError("Could not sync the folder " + folder.string(), code);
+    return disk.syncFolder(folder);
+}
+
 } // namespace tandem

@@ -12,7 +12,7 @@ namespace tandem {
 // that is refused. Everything not made to fail goes through to the real disk.
 class FaultyFileSystem final : public FileSystem {
 public:
-    enum class Operation { read, createDirectories, write, rename, remove };
+    enum class Operation { read, createDirectories, write, rename, remove, setPermissions, syncFolder };
 
     explicit FaultyFileSystem(FileSystem& disk = FileSystem::local())
         : disk(disk) {}
@@ -37,6 +37,14 @@ public:
     Result<void> remove(const std::filesystem::path& path) override;
     Result<void> removeAll(const std::filesystem::path& path) override { return disk.removeAll(path); }
     std::vector<std::string> list(const std::filesystem::path& folder) override { return disk.list(folder); }
+    Result<std::filesystem::path> resolveLinks(const std::filesystem::path& path) override {
+        return disk.resolveLinks(path);
+    }
+    std::optional<uint32_t> permissions(const std::filesystem::path& path) override {
+        return disk.permissions(path);
+    }
+    Result<void> setPermissions(const std::filesystem::path& path, uint32_t mode) override;
+    Result<void> syncFolder(const std::filesystem::path& folder) override;
 
 private:
     // The errno to fail with, or 0 to go through.
