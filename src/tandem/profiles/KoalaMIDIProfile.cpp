@@ -27,9 +27,11 @@ Error failure(const char* message) {
     return Error{errorDomain, 1, message};
 }
 
+// A whole real prints as its integer: Koala plays 36.0 as note 36, so it is the same key.
 std::string plain(const Json::Value* value) {
     if (!value) return "?";
     if (value->is_string()) return value->get<std::string>();
+    if (auto whole = Json::wholeNumber(value)) return std::to_string(*whole);
     return value->dump();
 }
 
@@ -51,7 +53,8 @@ Result<Json::Value> mergedMappings(const Json::Value& map) {
         if (address->rfind("/pads/", 0) == 0 || addresses.count(*address))
             continue; // the profile replaces it
         const Json::Value* key = Json::member(learned, "key");
-        auto channel = key && key->is_object() ? Json::integer(*key, "channel") : std::nullopt;
+        auto channel =
+            key && key->is_object() ? Json::wholeNumber(Json::member(*key, "channel")) : std::nullopt;
         // Channel 1 is the MPC's raw output and 10 its pads: a learned key there would fire twice.
         if (!channel || *channel < 2 || *channel == 10 || signatures.count(signature(learned))) {
             return failure(conflictingMapping);
@@ -111,7 +114,8 @@ Result<bool> install(const fs::path& settings, const fs::path& receipt,
 
     auto settingsObject = Json::parse(*defaults.bytes);
     if (!settingsObject) return settingsObject.error();
-    if (!settingsObject->is_object()) return failure(settingsUnreadable);
+    if (!settingsObject->is_object() || Json::nestedDeeperThan(*settingsObject))
+        return failure(settingsUnreadable);
     auto mapFile = KoalaPushProfile::parseMapFile(std::move(mapRead).value(), failure(mapUnreadable));
     if (!mapFile) return mapFile.error();
     const SafeFile::Snapshot& map = mapFile->read;

@@ -165,6 +165,16 @@ std::optional<KoalaKey> key(const Json::Value& entry) {
     return KoalaKey{*channel, *type, *value};
 }
 
+std::optional<KoalaKey> looseKey(const Json::Value& entry) {
+    const Json::Value* object = Json::member(entry, "key");
+    if (!object) return std::nullopt;
+    auto channel = Json::wholeNumber(Json::member(*object, "channel"));
+    auto type = Json::string(*object, "type");
+    auto value = Json::wholeNumber(Json::member(*object, "value"));
+    if (!channel || !type || !value) return std::nullopt;
+    return KoalaKey{*channel, *type, *value};
+}
+
 KoalaKeyMap mapping(const fs::path& file) {
     KoalaKeyMap map;
     auto root = Json::readFile(file);
@@ -191,7 +201,7 @@ Result<MapFile> parseMapFile(SafeFile::Snapshot read, const Error& notAnObject) 
     if (!map.read.existed()) return map;
     auto parsed = Json::parse(*map.read.bytes);
     if (!parsed) return parsed.error();
-    if (!parsed->is_object()) return notAnObject;
+    if (!parsed->is_object() || Json::nestedDeeperThan(*parsed)) return notAnObject;
     map.object = std::move(parsed).value();
     return map;
 }

@@ -50,6 +50,9 @@ std::string sequenceAddress(int index);
 // The key of a map entry: present only when "key" holds an integer "channel", a string "type" and an
 // integer "value".
 std::optional<KoalaKey> key(const Json::Value& entry);
+// The key of a map entry as Koala plays it: "channel" and "value" may also be written as whole reals
+// (36.0). Used wherever a key must be recognised however it was hand-edited.
+std::optional<KoalaKey> looseKey(const Json::Value& entry);
 // Every entry of a map file with a string address and a valid key, later entries replacing earlier
 // ones; a missing or malformed file gives an empty map.
 KoalaKeyMap mapping(const std::filesystem::path& file);
@@ -58,7 +61,7 @@ KoalaKeyMap currentKeys(const std::filesystem::path& koalaSampler = Paths::koala
 
 // A MIDI map file as a writer reads it: its bytes (or its absence) and its object. A missing file
 // reads as {"type": "midiMap", "mappings": []}; read and JSON errors are raised; a root that is not an
-// object fails with `notAnObject`.
+// object, or one nested too deep to handle, fails with `notAnObject`.
 struct MapFile {
     SafeFile::Snapshot read;
     Json::Value object;

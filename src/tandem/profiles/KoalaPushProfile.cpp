@@ -86,18 +86,19 @@ Result<std::vector<std::string>> repairMap(const fs::path& settings, const std::
     for (const auto& [address, key] : canonicalMap()) {
         size_t sameAddress = 0;
         bool rightKey = false, keyElsewhere = false;
+        // A key written as 36.0 still plays as 36 in Koala, so it still takes the canonical key;
+        // the canonical entry itself is rewritten in plain integers.
         for (const Json::Value& entry : mappings) {
-            auto entryKey = KoalaPushProfile::key(entry);
             if (entryAddress(entry) == address) {
                 ++sameAddress;
-                rightKey = entryKey == key;
-            } else if (entryKey == key) {
+                rightKey = KoalaPushProfile::key(entry) == key;
+            } else if (looseKey(entry) == key) {
                 keyElsewhere = true;
             }
         }
         if (sameAddress == 1 && rightKey && !keyElsewhere) continue;
         std::erase_if(mappings, [&](const Json::Value& entry) {
-            return entryAddress(entry) == address || KoalaPushProfile::key(entry) == key;
+            return entryAddress(entry) == address || looseKey(entry) == key;
         });
         mappings.push_back(KoalaMIDIProfile::entry(address, key.channel, key.type, key.value));
         changed.push_back(address);
@@ -126,7 +127,9 @@ Result<std::optional<std::vector<std::string>>> enforceSettings(const fs::path& 
     SafeFile::Snapshot read{defaultsPath, std::move(bytes).value()};
     auto parsed = Json::parse(*read.bytes);
     if (!parsed) return parsed.error();
-    if (!parsed->is_object()) return std::optional<std::vector<std::string>>();
+    // Too deep to handle counts as unreadable: nothing to enforce, nothing written.
+    if (!parsed->is_object() || Json::nestedDeeperThan(*parsed))
+        return std::optional<std::vector<std::string>>();
     if (isRunning()) return failure(settingsRefusedWhileRunning);
 
     Json::Value& object = *parsed;

@@ -55,6 +55,9 @@ TEST_F(KoalaMIDIProfileTest, LearnedMappingsStayOrRefuseByTheConflictRules) {
         {R"({"address": "/undo", "key": {"channel": 10, "type": "note", "value": 5}})", conflict},
         {R"({"address": "/undo", "key": {"channel": 16, "type": "note", "value": 36}})", conflict},
         {R"({"address": "/undo", "key": {"channel": "5", "type": "note", "value": 3}})", conflict},
+        // Koala plays 36.0 as 36: still the key of "/pads/A1".
+        {R"({"address": "/undo", "key": {"channel": 16, "type": "note", "value": 36.0}})", conflict},
+        {R"({"address": "/undo", "key": {"channel": 10.0, "type": "note", "value": 5}})", conflict},
         {R"({"address": "/undo"})", conflict},
         {R"({"key": {"channel": 5, "type": "note", "value": 3}})",
          "An unknown Koala mapping needs review; no settings changed."},
@@ -82,7 +85,7 @@ TEST_F(KoalaMIDIProfileTest, LearnedMappingsStayOrRefuseByTheConflictRules) {
     // A learned "/undo" on channel 5 note 3 survives after the profile's entries, as it was.
     KoalaFiles files;
     std::string learned =
-        R"({"address": "/undo", "key": {"channel": 5, "type": "note", "value": 3}, "note": "mine"})";
+        R"({"address": "/undo", "key": {"channel": 5.0, "type": "note", "value": 3}, "note": "mine"})";
     files.writeSettings(defaults, mapWith(learned));
     ASSERT_TRUE(KoalaMIDIProfile::install(files.settings, files.home.path() / "r.json", notRunning).ok());
     auto map = Json::readFile(files.settings / "midiMapping.json");
@@ -117,6 +120,19 @@ TEST_F(KoalaMIDIProfileTest, InstallsOnceWritesSettingsAndBacksUpOnlyWhatExisted
     EXPECT_EQ(backup.filename().string().rfind("mpc-64-v1-", 0), 0u);
     EXPECT_EQ(FileSystem::local().list(backup), std::vector<std::string>{"defaults.json"});
     EXPECT_EQ(ScratchHome::read(backup / "defaults.json"), defaults);
+
+    // With a map, the backup holds both files byte for byte as they were.
+    KoalaFiles mapped;
+    const std::string learned =
+        mapWith(R"({"address": "/undo", "key": {"channel": 5, "type": "cc", "value": 3}})");
+    mapped.writeSettings(defaults, learned);
+    fs::path mappedReceipt = mapped.home.path() / "receipt.json";
+    ASSERT_TRUE(KoalaMIDIProfile::install(mapped.settings, mappedReceipt, notRunning).ok());
+    fs::path mappedBackup = (*Json::readFile(mappedReceipt))["backup"].get<std::string>();
+    EXPECT_EQ(FileSystem::local().list(mappedBackup),
+              (std::vector<std::string>{"defaults.json", "midiMapping.json"}));
+    EXPECT_EQ(ScratchHome::read(mappedBackup / "defaults.json"), defaults);
+    EXPECT_EQ(ScratchHome::read(mappedBackup / "midiMapping.json"), learned);
 
     // With the receipt present nothing is read or written, even while Koala runs.
     FaultyFileSystem watched;
@@ -210,9 +226,15 @@ TEST_F(KoalaMIDIProfileTest, MalformedFilesAreRefusedOrRaisedWithNothingChanged)
         std::string domain;
         std::string description; // empty: any JSON error
     };
+    // Nested far beyond what a stack can copy or print: refused like any unreadable file.
+    const std::string deep = std::string(50000, '[') + std::string(50000, ']');
     const Case cases[] = {
         {"[1]", std::nullopt, "Tandem.KoalaProfile",
          "Koala's settings format could not be read; no settings changed."},
+        {"{\"keep\": " + deep + "}", std::nullopt, "Tandem.KoalaProfile",
+         "Koala's settings format could not be read; no settings changed."},
+        {"{}", "{\"mappings\": [{\"address\": \"/x\", \"key\": " + deep + "}]}", "Tandem.KoalaProfile",
+         "Koala's MIDI mapping format could not be read; no settings changed."},
         {"{}", "\"midiMap\"", "Tandem.KoalaProfile",
          "Koala's MIDI mapping format could not be read; no settings changed."},
         {"{\"a\": ", std::nullopt, "Tandem.JSON", ""},
@@ -223,7 +245,7 @@ TEST_F(KoalaMIDIProfileTest, MalformedFilesAreRefusedOrRaisedWithNothingChanged)
         files.writeSettings(test.defaults, test.map);
         auto before = files.settingsFiles();
         auto result = KoalaMIDIProfile::install(files.settings, files.home.path() / "r.json", notRunning);
-        ASSERT_FALSE(result.ok()) << test.defaults;
+        ASSERT_FALSE(result.ok()) << test.defaults.substr(0, 40);
         EXPECT_EQ(result.error().domain, test.domain);
         if (!test.description.empty()) {
             EXPECT_EQ(result.error().description, test.description);

@@ -78,6 +78,25 @@ TEST(KoalaPushProfile, RepairGivesEveryCanonicalAddressItsKeyAndKeepsTheUsersOwn
     EXPECT_EQ(ScratchHome::read(koala.settings / "midiMapping.json"), bytes);
 }
 
+TEST(KoalaPushProfile, RepairTakesCanonicalKeysWrittenAsWholeRealsToo) {
+    KoalaFiles koala;
+    auto entries = canonicalEntries();
+    // Koala plays 14.0/2.0 as channel 14 note 2, the key of "/undo": it must not stay on "/mine".
+    entries.push_back(R"({"address":"/mine","key":{"channel":14.0,"type":"note","value":2.0}})");
+    entries.push_back(R"({"address":"/mine/half","key":{"channel":14,"type":"note","value":2.5}})");
+    entries[0] = R"({"address":"/pads/A1","key":{"channel":16,"type":"note","value":36.0}})";
+    ScratchHome::write(koala.settings / "midiMapping.json", mapOf(entries));
+    auto result = repairMap(koala.settings, notRunning);
+    ASSERT_TRUE(result.ok()) << result.error().description;
+    EXPECT_EQ(*result, (std::vector<std::string>{"/pads/A1", "/undo"}));
+    auto written = mapping(koala.settings / "midiMapping.json");
+    EXPECT_EQ(written.at("/pads/A1"), (KoalaKey{16, "note", 36}));
+    EXPECT_EQ(written.count("/mine"), 0u);
+    auto map = *Json::readFile(koala.settings / "midiMapping.json");
+    EXPECT_TRUE(std::any_of(map["mappings"].begin(), map["mappings"].end(),
+                            [](const Json::Value& e) { return e["address"] == "/mine/half"; }));
+}
+
 TEST(KoalaPushProfile, RepairWithoutAMapCreatesOneAndNonObjectEntriesSurvive) {
     KoalaFiles koala;
     auto made = repairMap(koala.settings, notRunning);
@@ -138,6 +157,58 @@ TEST(KoalaPushProfile, EnforceSetsExactKindsOnceAndSkipsUnreadableSettings) {
     EXPECT_EQ(folders[0].rfind("settings-", 0), 0u);
 }
 
+TEST(KoalaPushProfile, WritersRefuseUnreadableAndChangedFilesWithTheirOwnWords) {
+    const std::string deep = std::string(50000, '[') + std::string(50000, ']');
+    struct Case {
+        const char* name;
+        std::string defaults, map;
+        bool repair;                                // repairMap, else enforceSettings(push2)
+        std::function<void(KoalaFiles&)> meanwhile; // during the backup
+        std::optional<std::string> refusal;         // nullopt: no error, nothing written
+    };
+    auto rewrite = [](const char* file) {
+        return [file](KoalaFiles& koala) { ScratchHome::write(koala.settings / file, "{\"changed\":1}"); };
+    };
+    const std::string mapChanged = "Koala or its MIDI map changed meanwhile; quit Koala and try again.";
+    const std::string unreadableMap = "Koala's MIDI mapping format could not be read; no mapping changed.";
+    const Case cases[] = {
+        {"map rewritten", foreignSettings, mapOf({}), true, rewrite("midiMapping.json"), mapChanged},
+        {"map appears", foreignSettings, "", true, rewrite("midiMapping.json"), mapChanged},
+        {"settings rewritten", foreignSettings, mapOf({}), false, rewrite("defaults.json"),
+         "Koala or its settings changed meanwhile; quit Koala and try again."},
+        {"map not an object", foreignSettings, "[]", true, {}, unreadableMap},
+        {"map too deep", foreignSettings, "{\"deep\":" + deep + "}", true, {}, unreadableMap},
+        {"settings too deep", "{\"deep\":" + deep + "}", mapOf({}), false, {}, std::nullopt},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        KoalaFiles koala;
+        koala.writeSettings(test.defaults, test.map.empty() ? std::nullopt : std::optional(test.map));
+        FaultyFileSystem disk;
+        disk.beforeEach = [&](Op op, const fs::path&) {
+            if (op == Op::createDirectories && test.meanwhile) test.meanwhile(koala);
+        };
+        std::optional<Error> error;
+        if (test.repair) {
+            auto result = repairMap(koala.settings, notRunning, disk);
+            if (!result) error = result.error();
+        } else {
+            auto result = enforceSettings(koala.settings, notRunning, Mode::push2, disk);
+            if (!result)
+                error = result.error();
+            else
+                EXPECT_FALSE(result->has_value());
+        }
+        if (test.refusal) {
+            ASSERT_TRUE(error);
+            EXPECT_EQ(*error, (Error{"Tandem.KoalaPushProfile", 1, *test.refusal}));
+        } else {
+            EXPECT_FALSE(error);
+        }
+        EXPECT_EQ(disk.calls(Op::rename), 0); // nothing was written over Koala's files
+    }
+}
+
 TEST(KoalaPushProfile, EveryWriterRefusesALateKoalaAndSurvivesAFailureAtEachWrite) {
     struct Writer {
         const char* name;
@@ -189,12 +260,17 @@ TEST(KoalaPushProfile, PushConflictsAndSettingsMatch) {
     EXPECT_TRUE(settingsMatch(Mode::push2, koala.sampler));
     EXPECT_FALSE(settingsMatch(Mode::mpcTouch, koala.sampler));
 
-    // A learned "/undo" on the keyboard channel, in the song's map.
-    ScratchHome::write(koala.song / "midiMapping.json", mapOf({entry("/undo", 13, "note", 2)}));
-    EXPECT_EQ(pushInputConflict(koala.sampler),
-              "Koala maps /undo to keyboard channel 13. Reassign that learned mapping before starting Push "
-              "to keep Chopper notes separate.");
+    // A learned mapping of the user's own on the keyboard channel, in the song's map: every canonical
+    // key is still right, so only the conflict test can refuse it.
+    ScratchHome::write(koala.song / "midiMapping.json", mapOf({entry("/learned/keys", 13, "note", 2)}));
+    EXPECT_EQ(
+        pushInputConflict(koala.sampler),
+        "Koala maps /learned/keys to keyboard channel 13. Reassign that learned mapping before starting "
+        "Push to keep Chopper notes separate.");
     EXPECT_FALSE(settingsMatch(Mode::push2, koala.sampler));
+    ASSERT_TRUE(enforceSettings(koala.settings, notRunning, Mode::mpcTouch).ok());
+    EXPECT_TRUE(settingsMatch(Mode::mpcTouch, koala.sampler)); // the MPC never asks about Push conflicts
+    ASSERT_TRUE(enforceSettings(koala.settings, notRunning, Mode::push2).ok());
 
     ScratchHome::write(
         koala.song / "midiMapping.json",
