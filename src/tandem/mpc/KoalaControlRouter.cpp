@@ -168,7 +168,13 @@ void KoalaControlRouter::process(const MidiMessage& message, Stream& endpoint, R
         }
     }
     if (channel == 1 && kind == 0xB0 && d1 >= 16 && d1 <= 19) {
-        if (routing) qlinkTurn(d1, d2, out);
+        // The raw value is kept even while routing is off, so that the first turn afterwards moves an
+        // effect amount by that turn alone rather than by everything the knob did meanwhile.
+        if (routing) {
+            qlinkTurn(d1, d2, out);
+        } else {
+            knobRaw[d1 - 16] = d2;
+        }
         return;
     }
     if (channel == 10 && KoalaPadMapper::position(d1)) {

@@ -5,6 +5,7 @@
 #include "base/Paths.h"
 #include "base/Text.h"
 #include "mpc_controller_setup/controller_setup.h"
+#include "tandem/integration/KoalaValues.h"
 
 #include <algorithm>
 #include <array>
@@ -444,13 +445,14 @@ void KoalaMIDIBridge::keyboardToggledOnScreen() {
 }
 
 void KoalaMIDIBridge::prepareForKoalaLaunch() {
+    // Read by the song reader's own rules: a hand-edited "true" or "20" means what it says there.
     bool keyboardMode = false;
-    long long selectedPad = 0;
+    int64_t selectedPad = 0;
     if (auto song = Json::readFile(Paths::koalaSong() / "song.json")) {
-        keyboardMode = Json::boolean(*song, "keyboardMode").value_or(false);
-        selectedPad = Json::integer(*song, "selectedPad").value_or(0);
+        keyboardMode = KoalaValues::flagOn(*song, "keyboardMode");
+        selectedPad = KoalaValues::integer(KoalaValues::number(*song, "selectedPad")).value_or(0);
     }
-    int bank = selectedPad >= 48 ? 3 : int(std::max<long long>(0, selectedPad / 16));
+    int bank = selectedPad >= 48 ? 3 : int(std::max<int64_t>(0, selectedPad / 16));
     queue->sync([&] {
         if (!isStarted || routingEnabled) return;
         router.sampleBank = bank;

@@ -1,6 +1,7 @@
 #include "tandem/audio/KoalaPerformanceFeed.h"
 
 #include "base/SimTime.h"
+#include "tandem/profiles/KoalaMap.h"
 
 #include <gtest/gtest.h>
 
@@ -102,14 +103,21 @@ TEST_F(KoalaPerformanceFeedTest, TruncatedAndStrayBytesAreIgnoredButEarlierMessa
     EXPECT_EQ(feed.snapshot().held.size(), 2u);
 }
 
-TEST_F(KoalaPerformanceFeedTest, EffectKeysComeFromTheCanonicalMap) {
-    EXPECT_EQ(KoalaPerformanceFeed::keyCode(0xB0, 13, 28), 0xB00D1Cu);
-    EXPECT_TRUE(KoalaPerformanceFeed::isCentred("VIBROFLANGE"));
-    EXPECT_FALSE(KoalaPerformanceFeed::isCentred("STUTTER"));
-    feed.setPage("perform");
-    EXPECT_EQ(feed.snapshot().page, "perform");
-    feed.setPage(std::nullopt);
-    EXPECT_EQ(feed.snapshot().page, std::nullopt);
+TEST_F(KoalaPerformanceFeedTest, EveryEffectIsRecognisedByItsCanonicalKey) {
+    // Whatever key the canonical map gives an effect, that key switches it on and off.
+    for (const std::string& name : KoalaPushProfile::fxNames()) {
+        const std::string address = KoalaPushProfile::fxAddress(name);
+        auto entry =
+            std::find_if(KoalaPushProfile::canonicalMap().begin(), KoalaPushProfile::canonicalMap().end(),
+                         [&](const KoalaMapEntry& e) { return e.first == address; });
+        ASSERT_NE(entry, KoalaPushProfile::canonicalMap().end()) << name;
+        auto on = entry->second.set(127), off = entry->second.set(0);
+        ASSERT_TRUE(on && off) << name;
+        observe(on->toVector());
+        EXPECT_EQ(feed.snapshot().fx, (std::map<std::string, int>{{name, 127}})) << name;
+        observe(off->toVector());
+        EXPECT_TRUE(feed.snapshot().fx.empty()) << name;
+    }
 }
 
 } // namespace

@@ -235,6 +235,17 @@ TEST(KoalaSession, EntriesAndListsThatBreakTheRulesArePassedOver) {
              EXPECT_EQ(k.fx, KoalaSession().fx);
              EXPECT_EQ(k.fxValues, std::vector<double>(16, 0.0));
          }},
+        {"an effect without a name takes no value, so values stay beside their names",
+         [](Song& s) {
+             auto& vanilla = s.fx["buses"]["vanilla"];
+             vanilla.insert(vanilla.begin() + 2, json::object({{"value", 9.0}}));
+         },
+         [](const KoalaSession& k) {
+             ASSERT_EQ(k.fxValues.size(), 16u);
+             EXPECT_EQ(k.fx[2], "COMB");
+             EXPECT_NEAR(k.fxValues[2], 0.2, 1e-9);
+             EXPECT_NEAR(k.fxValues[15], 1.5, 1e-9);
+         }},
         {"an unknown effect name keeps the defaults",
          [](Song& s) { s.fx["buses"]["vanilla"][0]["name"] = "SPARKLE"; },
          [](const KoalaSession& k) { EXPECT_EQ(k.fx, KoalaSession().fx); }},

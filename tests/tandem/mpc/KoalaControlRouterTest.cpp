@@ -118,6 +118,13 @@ TEST(KoalaControlRouter, RoutesTheMpcsMessagesStepByStep) {
           {publicSource, {0x90, 0x26, 0x7F}, {Event::padBank(3)}, false},
           {publicSource, {0x90, 0x00, 0x7F}, {Event::qlinkBank(1)}, false},
           {publicSource, {0x89, 0x25, 0x00}, {}, true}}},
+        {"a bank-D Q-Link turned while routing is off moves on from where the knob is now",
+         {{publicSource, {0x90, 0x00, 0x7F, 0x80, 0x00, 0x00}, {Event::qlinkBank(1)}},
+          {publicSource, {0x90, 0x00, 0x7F, 0x80, 0x00, 0x00}, {Event::qlinkBank(2)}},
+          {publicSource, {0x90, 0x00, 0x7F, 0x80, 0x00, 0x00}, {Event::qlinkBank(3)}},
+          {publicSource, {0xB0, 0x10, 0x40}, {}},
+          {publicSource, {0xB0, 0x10, 0x64}, {}, false},
+          {publicSource, {0xB0, 0x10, 0x65}, {midi({0xBD, 0x1C, 0x04})}}}},
     };
     for (const Case& test : cases) {
         KoalaControlRouter router;
