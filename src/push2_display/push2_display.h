@@ -17,7 +17,9 @@ inline constexpr size_t push2_display_frame_bytes =
     push2_display_line_bytes * push2_display_height; // 327,680
 
 // The module's one setter, used by its owner: the USB host to find the display on. Closes any open
-// display first.
+// display first. Like every call here it runs only on the display queue; the owner hands the host over
+// there and clears it there (push2_display_use(nullptr)) before destroying the host, so the module
+// never holds a host that is gone.
 void push2_display_use(tandem::UsbHost* host);
 
 // 0 open (also when already open), -1 not found, -2 in use by another process, -3 other failure.

@@ -4,6 +4,7 @@
 #include "platform/sim/SimUsbHost.h"
 
 #include <gtest/gtest.h>
+#include <libusb.h>
 
 #include <vector>
 
@@ -87,6 +88,14 @@ TEST_F(Push2DisplayTest, OpenSendAndTheFailureResults) {
     display.setMode(SimPush2Display::Mode::absent);
     EXPECT_EQ(push2_display_open(), -1);
     EXPECT_EQ(display.framesShown(), 2);
+}
+
+TEST(LibUsbHost, OnlyABusyInterfaceCountsAsHeldByAnotherProgram) {
+    EXPECT_EQ(libUsbStatus(LIBUSB_ERROR_BUSY), UsbStatus::exclusiveAccess);
+    EXPECT_EQ(libUsbStatus(LIBUSB_ERROR_ACCESS), UsbStatus::failure); // a missing permission
+    EXPECT_EQ(libUsbStatus(LIBUSB_ERROR_PIPE), UsbStatus::pipeStalled);
+    EXPECT_EQ(libUsbStatus(LIBUSB_ERROR_NO_DEVICE), UsbStatus::noDevice);
+    EXPECT_EQ(libUsbStatus(LIBUSB_SUCCESS), UsbStatus::success);
 }
 
 TEST(LibUsbHost, FindsNoPushHereAndSaysSoCleanly) {

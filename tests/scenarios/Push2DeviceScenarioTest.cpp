@@ -4,6 +4,7 @@
 
 #include "base/ActivityLog.h"
 #include "base/SimTime.h"
+#include "platform/MidiUmp.h"
 #include "platform/sim/SimMidiSystem.h"
 #include "platform/sim/SimPush2.h"
 #include "platform/sim/SimUsbHost.h"
@@ -31,22 +32,18 @@ protected:
     SimPush2 push{midi, false};
     SimPush2Display display;
     SimUsbHost usb{&display};
-    std::shared_ptr<Push2Device> device = Push2Device::create(midi, time, main, displayQueue);
+    std::shared_ptr<Push2Device> device = Push2Device::create(midi, time, usb, main, displayQueue);
 
     std::vector<Push2Event> events;
     std::vector<bool> connections;
     std::vector<std::string> states;
 
     void SetUp() override {
-        push2_display_use(&usb);
         device->onEvent = [this](const Push2Event& event) { events.push_back(event); };
         device->onConnectionChanged = [this](bool connected) { connections.push_back(connected); };
         device->onDisplayStateChanged = [this](const std::string& text) { states.push_back(text); };
     }
-    void TearDown() override {
-        device->stop();
-        push2_display_use(nullptr);
-    }
+    void TearDown() override { device->stop(); }
 
     // What the Push must receive when it connects and answers everything.
     static std::vector<Bytes> connectSequence(bool readPalette, bool stripKnown) {
@@ -255,7 +252,8 @@ TEST_F(Push2DeviceScenario, FramesReachTheDisplayNewestFirstWithOneInFlight) {
     time.advance(0.01);
     EXPECT_EQ(display.lastImage(), second); // the stalled interface was kept
     EXPECT_EQ(display.openCount(), 1);
-    EXPECT_EQ(device->displayState(), "DISPLAY: LOST, RETRYING"); // only an open sets ON again
+    EXPECT_EQ(device->displayState(), "DISPLAY: ON"); // the display works again and says so
+    EXPECT_EQ(states, (std::vector<std::string>{"DISPLAY: ON", "DISPLAY: LOST, RETRYING", "DISPLAY: ON"}));
 
     push.unplug();
     time.advance(1.01);
@@ -304,6 +302,150 @@ TEST_F(Push2DeviceScenario, OpeningIsRetriedAtMostEveryTwoSecondsWithEachStateTe
     EXPECT_EQ(states, (std::vector<std::string>{
                           "DISPLAY: NOT FOUND ON USB", "DISPLAY: IN USE BY ANOTHER APP (CLOSE ABLETON LIVE)",
                           "DISPLAY: COULD NOT OPEN", "DISPLAY: ON", "DISPLAY: LOST, RETRYING"}));
+}
+
+// The Push's answer to a query, as it sends it: the body between F0 and F7.
+std::vector<uint32_t> sysexWords(std::vector<uint8_t> arguments) {
+    std::vector<uint8_t> body(P::sysexHeader.begin() + 1, P::sysexHeader.end());
+    body.insert(body.end(), arguments.begin(), arguments.end());
+    return Ump::systemExclusive(body);
+}
+
+TEST_F(Push2DeviceScenario, TheStripIsAskedOnlyOnceTheModeIsAnsweredOrAFifthOfASecondHasPassed) {
+    midi.setLatency(0.05); // each answer takes 50 ms to come back
+    push.plug();
+    device->start();
+    time.advance(0.04);
+    EXPECT_EQ(push.received(), std::vector<Bytes>{P::setMidiMode(true)});
+    time.advance(0.02);
+    EXPECT_EQ(push.received(), (std::vector<Bytes>{P::setMidiMode(true), P::getTouchStripConfiguration()}));
+    time.advance(6);
+    EXPECT_EQ(push.touchStripConfiguration(), 0x08);
+    device->stop();
+
+    // The answer to the mode message is lost: the strip is asked after 0.2 s all the same.
+    midi.setLatency(0);
+    push.setAnswersMidiMode(false);
+    push.clearReceived();
+    device->start();
+    time.advance(0.19);
+    EXPECT_EQ(push.received(), std::vector<Bytes>{P::setMidiMode(true)});
+    time.advance(0.02);
+    ASSERT_GE(push.received().size(), 2u);
+    EXPECT_EQ(push.received()[1], P::setTouchStripConfiguration(0x08)); // known from the first time
+}
+
+TEST_F(Push2DeviceScenario, LateAndStaleRepliesNeitherRestartNorSkipTheWalk) {
+    push.setAnswersTouchStrip(false);
+    push.setAnswersPalette(false);
+    push.plug();
+    device->start();
+    time.advance(0.3); // the strip query timed out at 0.2 s; entry 100 was asked then
+    ASSERT_EQ(push.received().back(), P::getPaletteEntry(100));
+    time.advance(0.15); // entry 100 timed out too; 101 is being asked
+    ASSERT_EQ(push.received().back(), P::getPaletteEntry(101));
+    push.clearReceived();
+
+    // The answers to the strip and to entry 100 come after their time.
+    push.sendWords(sysexWords({0x18, 0x68}));
+    push.sendWords(sysexWords({0x04, 100, 1, 0, 2, 0, 3, 0, 0, 0}));
+    time.advance(0.01);
+    EXPECT_TRUE(push.received().empty()); // no strip set-up, no skipped or repeated query
+    time.advance(0.15);
+    EXPECT_EQ(push.received(), std::vector<Bytes>{P::getPaletteEntry(102)}); // 101 had its full 0.2 s
+
+    // A connection later, an answer to the old connection's query leaves the new one waiting.
+    push.setAnswersMidiMode(false);
+    push.unplug();
+    time.advance(0.01);
+    push.plug();
+    time.advance(0.01);
+    push.clearReceived();
+    push.sendWords(sysexWords({0x04, 103, 5, 0, 5, 0, 5, 0, 0, 0}));
+    time.advance(0.05);
+    EXPECT_TRUE(push.received().empty()); // still waiting for the mode answer
+    time.advance(0.2);
+    // The late strip answer stays known; the walk starts at the first entry never read.
+    EXPECT_EQ(push.received(),
+              (std::vector<Bytes>{P::setTouchStripConfiguration(0x08), P::getPaletteEntry(101)}));
+}
+
+TEST_F(Push2DeviceScenario, ACutOffSystemExclusiveDoesNotSwallowThePressAfterAReplug) {
+    push.plug();
+    device->start();
+    time.advance(0.1);
+    auto pieces = Ump::systemExclusive(Bytes(20, 0x11));
+    push.sendWords({pieces[0], pieces[1]}); // only the start of a long block arrives
+    time.advance(0.01);
+    push.unplug();
+    time.advance(0.01);
+    push.plug();
+    time.advance(0.1);
+    push.pressPad(9, 77);
+    time.advance(0.01);
+    EXPECT_EQ(events, std::vector<Push2Event>{Push2Event::pad(9, 77, true)});
+}
+
+TEST_F(Push2DeviceScenario, OnlyTheUserPortMatchesInAnyLetterCaseAndNeverALivePort) {
+    std::vector<Bytes> heard;
+    auto add = [&](const std::string& name) {
+        auto added = midi.addDevice({"Push", {{"Port", {{"Port", name}}, {{"Port", name}}}}});
+        midi.setReceiver(added.destinations[0][0], [&](const MidiPacketList& list) {
+            list.forEach([&](auto& packet) { heard.emplace_back(packet.data.begin(), packet.data.end()); });
+        });
+    };
+    add("Ableton Push 2 User Port (Live Port)");
+    add("ABLETON PUSH 2 USER PORT live port");
+    device->start();
+    time.advance(1.01);
+    EXPECT_EQ(std::count(connections.begin(), connections.end(), true), 0);
+    add("aBLETON pUSH 2 uSER pORT 2");
+    time.advance(0.01);
+    EXPECT_EQ(connections.back(), true);
+    ASSERT_FALSE(heard.empty());
+    EXPECT_EQ(heard.front(), P::setMidiMode(true));
+}
+
+TEST_F(Push2DeviceScenario, AnUntimedPacketTakesTheUptimeAndAStopInsideABatchEndsIt) {
+    push.plug();
+    device->start();
+    time.advance(2.5);
+    std::vector<double> times;
+    device->onEvent = [&](const Push2Event& event) {
+        events.push_back(event);
+        times.push_back(device->eventTime());
+    };
+    const double sentAt = time.now();
+    push.sendWords({Ump::channelVoice(0x90, 40, 100)}, 0);
+    time.advance(0.01);
+    ASSERT_EQ(times.size(), 1u);
+    EXPECT_DOUBLE_EQ(times[0], sentAt);
+    EXPECT_EQ(device->eventHostTime(), 0u);
+
+    // The first event of a batch stops the device: the rest of the batch is not delivered.
+    device->onEvent = [&](const Push2Event& event) {
+        events.push_back(event);
+        device->stop();
+    };
+    events.clear();
+    push.sendWords({Ump::channelVoice(0x90, 41, 100), Ump::channelVoice(0x90, 42, 100)});
+    time.advance(0.01);
+    EXPECT_EQ(events, std::vector<Push2Event>{Push2Event::pad(5, 100, true)});
+}
+
+TEST_F(Push2DeviceScenario, TheDisplayModuleHoldsTheHostOnlyWhileTheDeviceRuns) {
+    display.setMode(SimPush2Display::Mode::absent);
+    EXPECT_EQ(push2_display_open(), -1);
+    EXPECT_EQ(usb.searches(), 0); // not handed over before start
+    push.plug();
+    device->start();
+    time.advance(0.1);
+    device->submit(frame(1));
+    time.advance(0.01);
+    EXPECT_EQ(usb.searches(), 1);
+    device->stop();
+    EXPECT_EQ(push2_display_open(), -1);
+    EXPECT_EQ(usb.searches(), 1); // taken back by the stop: nothing asks the host any more
 }
 
 } // namespace

@@ -6,14 +6,11 @@
 
 namespace tandem {
 
-namespace {
-
-UsbStatus statusOf(int error) {
+UsbStatus libUsbStatus(int error) {
     switch (error) {
     case LIBUSB_SUCCESS:
         return UsbStatus::success;
     case LIBUSB_ERROR_BUSY:
-    case LIBUSB_ERROR_ACCESS:
         return UsbStatus::exclusiveAccess;
     case LIBUSB_ERROR_PIPE:
         return UsbStatus::pipeStalled;
@@ -27,6 +24,8 @@ UsbStatus statusOf(int error) {
         return UsbStatus::failure;
     }
 }
+
+namespace {
 
 struct Endpoint {
     uint8_t address;
@@ -49,14 +48,14 @@ public:
         int result = libusb_open(device, &handle);
         if (result != LIBUSB_SUCCESS) {
             handle = nullptr;
-            return statusOf(result);
+            return libUsbStatus(result);
         }
         // A kernel driver bound to the interface is another holder: it is left alone (BUSY, "in use").
         result = libusb_claim_interface(handle, number);
         if (result != LIBUSB_SUCCESS) {
             libusb_close(handle);
             handle = nullptr;
-            return statusOf(result);
+            return libUsbStatus(result);
         }
         return UsbStatus::success;
     }
@@ -88,12 +87,12 @@ public:
             libusb_bulk_transfer(handle, endpoints[pipe - 1].address, const_cast<uint8_t*>(bytes.data()),
                                  int(bytes.size()), &sent, completionTimeout);
         if (result == LIBUSB_SUCCESS && sent != int(bytes.size())) return UsbStatus::failure;
-        return statusOf(result);
+        return libUsbStatus(result);
     }
 
     UsbStatus clearPipeStallBothEnds(int pipe) override {
         if (!handle || pipe < 1 || pipe > int(endpoints.size())) return UsbStatus::failure;
-        return statusOf(libusb_clear_halt(handle, endpoints[pipe - 1].address));
+        return libUsbStatus(libusb_clear_halt(handle, endpoints[pipe - 1].address));
     }
 
 private:

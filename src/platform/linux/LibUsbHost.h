@@ -6,6 +6,10 @@ struct libusb_context;
 
 namespace tandem {
 
+// A libusb result in the system's terms. Only LIBUSB_ERROR_BUSY means another holder; a missing
+// permission (LIBUSB_ERROR_ACCESS) is an ordinary failure to open.
+UsbStatus libUsbStatus(int libusbResult);
+
 // The USB host through libusb 1.0. It claims only the interface asked for and never resets or
 // reconfigures a device: another program's hold on it shows as exclusiveAccess.
 class LibUsbHost final : public UsbHost {

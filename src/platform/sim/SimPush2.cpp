@@ -69,13 +69,18 @@ void SimPush2::setAnswersTouchStrip(bool answers) {
     answersTouchStrip = answers;
 }
 
+void SimPush2::setAnswersMidiMode(bool answers) {
+    std::lock_guard guard(lock);
+    answersMidiMode = answers;
+}
+
 void SimPush2::emit(uint32_t word) {
     sendWords({word});
 }
 
-void SimPush2::sendWords(std::vector<uint32_t> words) {
+void SimPush2::sendWords(std::vector<uint32_t> words, uint64_t timeStamp) {
     if (!isPlugged) return;
-    midi.emitEvents(userSource, {{1, std::move(words)}});
+    midi.emitEvents(userSource, {{timeStamp, std::move(words)}});
 }
 
 void SimPush2::pressPad(int index, uint8_t velocity) {
@@ -142,7 +147,10 @@ void SimPush2::receive(const MidiPacketList& list) {
                 body.insert(body.end(), arguments.begin(), arguments.end());
                 replies.push_back(std::move(body));
             };
-            if (command == 0x0A && bytes.size() == 9) user = bytes[7] == 1;
+            if (command == 0x0A && bytes.size() == 9) {
+                user = bytes[7] == 1;
+                if (answersMidiMode) reply({bytes[7]});
+            }
             if (command == 0x17 && bytes.size() == 9) strip = bytes[7];
             if (command == 0x18 && bytes.size() == 8 && answersTouchStrip) reply({strip});
             if (command == 0x05) ++reapplied;

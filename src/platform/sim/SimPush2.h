@@ -31,6 +31,8 @@ public:
 
     void setAnswersPalette(bool answers);
     void setAnswersTouchStrip(bool answers);
+    // The Push echoes the mode it was set to; a silent one stands for a reply lost on the way.
+    void setAnswersMidiMode(bool answers);
 
     // Input, as the Push sends it.
     void pressPad(int index, uint8_t velocity = 100);
@@ -42,7 +44,8 @@ public:
     void touchStrip(bool down);
     void moveStrip(uint16_t value14);
     void channelPressure(uint8_t value);
-    void sendWords(std::vector<uint32_t> words);
+    // Raw Universal MIDI Packet words as one packet; a time stamp of 0 means "now", as CoreMIDI has it.
+    void sendWords(std::vector<uint32_t> words, uint64_t timeStamp = 1);
 
     // State kept from what it received.
     bool userMode() const;
@@ -69,7 +72,7 @@ private:
     MidiEndpointRef userSource = 0, userDestination = 0;
 
     mutable std::mutex lock;
-    bool answersPalette = true, answersTouchStrip = true;
+    bool answersPalette = true, answersTouchStrip = true, answersMidiMode = true;
     bool user = false;
     std::map<uint8_t, Color> colors;
     int reapplied = 0;

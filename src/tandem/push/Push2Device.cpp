@@ -35,17 +35,18 @@ std::string displayText(int32_t openResult) {
 
 } // namespace
 
-std::shared_ptr<Push2Device> Push2Device::create(MidiSystem& midi, Clock& clock,
+std::shared_ptr<Push2Device> Push2Device::create(MidiSystem& midi, Clock& clock, UsbHost& usb,
                                                  std::shared_ptr<Queue> mainQueue,
                                                  std::shared_ptr<Queue> displayQueue) {
     return std::shared_ptr<Push2Device>(
-        new Push2Device(midi, clock, std::move(mainQueue), std::move(displayQueue)));
+        new Push2Device(midi, clock, usb, std::move(mainQueue), std::move(displayQueue)));
 }
 
-Push2Device::Push2Device(MidiSystem& midi, Clock& clock, std::shared_ptr<Queue> mainQueue,
+Push2Device::Push2Device(MidiSystem& midi, Clock& clock, UsbHost& usb, std::shared_ptr<Queue> mainQueue,
                          std::shared_ptr<Queue> displayQueue)
     : midi(midi)
     , clock(clock)
+    , usb(usb)
     , mainQueue(std::move(mainQueue))
     , displayQueue(std::move(displayQueue)) {}
 
@@ -90,6 +91,8 @@ void Push2Device::start() {
         running = false;
         return;
     }
+    // Ahead of any frame on the same serial queue; stop takes it back.
+    displayQueue->async([host = &usb] { push2_display_use(host); });
     const double scale = clock.hostTimeScale();
     auto receive = [weak, queue = mainQueue, run, scale](const MidiEventList& list, void*) {
         auto messages = convert(list, scale);
@@ -175,6 +178,7 @@ void Push2Device::refreshEndpoints() {
     }
     paletteWaiting.clear();
     touchStripWaiting.reset();
+    midiModeWaiting.reset();
     sending = false;
     // A System Exclusive message cut off by the change must not swallow what comes next.
     sysexBuffer.clear();
@@ -193,8 +197,12 @@ void Push2Device::refreshEndpoints() {
         send(Push2Protocol::setMidiMode(true));
         ActivityLog::write("push 2 · connected, user mode");
         std::weak_ptr<Push2Device> weak = weak_from_this();
-        touchStripStep(g, [weak, g] {
-            if (auto self = weak.lock()) self->paletteStep(g);
+        midiModeStep(g, [weak, g] {
+            auto self = weak.lock();
+            if (!self) return;
+            self->touchStripStep(g, [weak, g] {
+                if (auto self = weak.lock()) self->paletteStep(g);
+            });
         });
     } else {
         if (wasConnected) ActivityLog::write("push 2 · disconnected");
@@ -205,6 +213,17 @@ void Push2Device::refreshEndpoints() {
         setDisplayState("DISPLAY: NOT OPEN");
     }
     if (onConnectionChanged) onConnectionChanged(isConnected);
+}
+
+void Push2Device::midiModeStep(uint64_t g, Continuation then) {
+    if (!current(g) || !isConnected) return;
+    midiModeWaiting = std::pair{g, then};
+    mainQueue->after(replyWait, [weak = weak_from_this(), g, then] {
+        auto self = weak.lock();
+        if (!self || !self->midiModeWaiting || self->midiModeWaiting->first != g) return;
+        self->midiModeWaiting.reset(); // the answer was lost: go on regardless
+        then();
+    });
 }
 
 void Push2Device::touchStripStep(uint64_t g, Continuation then) {
@@ -281,8 +300,9 @@ void Push2Device::paletteFinish(uint64_t g) {
 }
 
 void Push2Device::received(uint64_t run, std::vector<Incoming> messages) {
-    if (!inRun(run)) return;
     for (Incoming& message : messages) {
+        // An event handler may stop the device; the rest of the batch then belongs to no one.
+        if (!inRun(run)) return;
         currentEventTime = message.time ? *message.time : clock.uptime();
         currentEventHostTime = message.host;
         for (uint8_t byte : message.bytes) {
@@ -322,6 +342,14 @@ void Push2Device::handleSysEx(const std::vector<uint8_t>& message) {
             waiting != paletteWaiting.end() && waiting->second.first == g) {
             Continuation callback = std::move(waiting->second.second);
             paletteWaiting.erase(waiting);
+            callback();
+        }
+        return;
+    }
+    if (Push2Protocol::midiModeReply(message)) {
+        if (midiModeWaiting && midiModeWaiting->first == g) {
+            Continuation callback = std::move(midiModeWaiting->second);
+            midiModeWaiting.reset();
             callback();
         }
         return;
@@ -369,6 +397,7 @@ void Push2Device::stop() {
     watch.reset();
     paletteWaiting.clear();
     touchStripWaiting.reset();
+    midiModeWaiting.reset();
     if (isConnected) {
         for (int pad = 0; pad < 64; ++pad) {
             const uint8_t dark[] = {0x90, uint8_t(36 + pad), 0x00};
@@ -386,7 +415,8 @@ void Push2Device::stop() {
         }
         send(Push2Protocol::setMidiMode(false));
     }
-    displayQueue->sync([] { push2_display_close(); });
+    // Closes the display and lets go of the host, so the owner may destroy the host after this.
+    displayQueue->sync([] { push2_display_use(nullptr); });
     if (source && inPort) midi.portDisconnectSource(inPort, source);
     if (client) midi.clientDispose(client);
     client = inPort = outPort = source = destination = 0;
@@ -433,8 +463,9 @@ void Push2Device::pump() {
         if (!self || !self->current(g)) return;
         std::optional<std::string> text;
         if (!push2_display_is_open() && reopen) text = displayText(push2_display_open());
-        if (push2_display_is_open() && push2_display_send(frame.data()) != 0)
-            text = "DISPLAY: LOST, RETRYING";
+        // A frame that went out means the display works, also after a stall that was cleared.
+        if (push2_display_is_open())
+            text = push2_display_send(frame.data()) == 0 ? "DISPLAY: ON" : "DISPLAY: LOST, RETRYING";
         self->mainQueue->async([weak, g, text, startedRevision] {
             auto self = weak.lock();
             if (!self || !self->current(g)) return;

@@ -3,6 +3,7 @@
 #include "base/Clock.h"
 #include "base/Queue.h"
 #include "platform/Midi.h"
+#include "platform/Usb.h"
 #include "tandem/push/Push2Protocol.h"
 
 #include <array>
@@ -23,8 +24,9 @@ namespace tandem {
 class Push2Device : public std::enable_shared_from_this<Push2Device> {
 public:
     // `mainQueue` is the main thread's; `displayQueue` is "Tandem Push 2 display", where every
-    // display transport call runs.
-    static std::shared_ptr<Push2Device> create(MidiSystem& midi, Clock& clock,
+    // display transport call runs. The device hands `usb` to the display module on that queue at
+    // start and takes it back there in stop (and so in its destructor): `usb` must outlive the device.
+    static std::shared_ptr<Push2Device> create(MidiSystem& midi, Clock& clock, UsbHost& usb,
                                                std::shared_ptr<Queue> mainQueue,
                                                std::shared_ptr<Queue> displayQueue);
     ~Push2Device();
@@ -66,12 +68,13 @@ public:
     static std::vector<Incoming> convert(const MidiEventList& list, double hostTimeScale);
 
 private:
-    Push2Device(MidiSystem& midi, Clock& clock, std::shared_ptr<Queue> mainQueue,
+    Push2Device(MidiSystem& midi, Clock& clock, UsbHost& usb, std::shared_ptr<Queue> mainQueue,
                 std::shared_ptr<Queue> displayQueue);
 
     using Continuation = std::function<void()>;
 
     void refreshEndpoints();
+    void midiModeStep(uint64_t generation, Continuation then);
     void touchStripStep(uint64_t generation, Continuation then);
     void paletteStep(uint64_t generation);
     void paletteNext(uint64_t generation, std::shared_ptr<std::vector<uint8_t>> work);
@@ -85,6 +88,7 @@ private:
 
     MidiSystem& midi;
     Clock& clock;
+    UsbHost& usb;
     std::shared_ptr<Queue> mainQueue;
     std::shared_ptr<Queue> displayQueue;
 
@@ -105,6 +109,9 @@ private:
     std::map<uint8_t, std::pair<uint64_t, Continuation>> paletteWaiting;
     std::optional<uint8_t> originalTouchStripConfiguration;
     std::optional<std::pair<uint64_t, Continuation>> touchStripWaiting;
+    // The Push may drop a reply to a query sent straight after another, so each query waits for the
+    // answer to the one before it.
+    std::optional<std::pair<uint64_t, Continuation>> midiModeWaiting;
 
     // Guards running, generation and runGeneration, which the display queue reads too.
     std::mutex lifecycleLock;

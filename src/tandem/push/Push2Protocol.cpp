@@ -106,6 +106,13 @@ bool hasHeader(std::span<const uint8_t> bytes) {
 
 } // namespace
 
+std::optional<uint8_t> midiModeReply(std::span<const uint8_t> bytes) {
+    if (bytes.size() != 9 || !hasHeader(bytes) || bytes[6] != 0x0A || bytes[7] >= 0x80 || bytes[8] != 0xF7) {
+        return std::nullopt;
+    }
+    return bytes[7];
+}
+
 std::optional<uint8_t> touchStripConfigurationReply(std::span<const uint8_t> bytes) {
     if (bytes.size() != 9 || !hasHeader(bytes) || bytes[6] != 0x18 || bytes[7] >= 0x80 || bytes[8] != 0xF7) {
         return std::nullopt;

@@ -89,6 +89,8 @@ Bytes getPaletteEntry(uint8_t index);
 Bytes setPalette(uint8_t index, uint8_t r, uint8_t g, uint8_t b, uint8_t w);
 Bytes reapplyPalette();
 
+// The mode byte of the Push's answer to a set-MIDI-mode message (F0 … 0A mm F7).
+std::optional<uint8_t> midiModeReply(std::span<const uint8_t> bytes);
 // The configuration byte of a touch-strip configuration reply.
 std::optional<uint8_t> touchStripConfigurationReply(std::span<const uint8_t> bytes);
 struct PaletteEntry {

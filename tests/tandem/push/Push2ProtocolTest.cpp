@@ -50,6 +50,10 @@ TEST(Push2Protocol, RepliesMustHaveTheirExactLengthAndCommand) {
     EXPECT_FALSE(
         touchStripConfigurationReply(Bytes{0xF0, 0x00, 0x21, 0x1D, 0x01, 0x01, 0x18, 0x68, 0x00, 0xF7}));
     EXPECT_FALSE(touchStripConfigurationReply(Bytes{0xF0, 0x00, 0x21, 0x1D, 0x01, 0x01, 0x17, 0x68, 0xF7}));
+
+    EXPECT_EQ(midiModeReply(setMidiMode(true)), 0x01); // the Push echoes the mode it was set to
+    EXPECT_FALSE(midiModeReply(Bytes{0xF0, 0x00, 0x21, 0x1D, 0x01, 0x01, 0x0A, 0x01, 0x00, 0xF7}));
+    EXPECT_FALSE(midiModeReply(getTouchStripConfiguration()));
 }
 
 TEST(Push2Protocol, InputMeansTheTablesEvents) {
@@ -84,21 +88,6 @@ TEST(Push2Protocol, InputMeansTheTablesEvents) {
                                          {}}) {
         EXPECT_FALSE(parse(none));
     }
-}
-
-TEST(Push2Protocol, PaletteSlotsAndColours) {
-    const auto& all = Push2Palette::allCases();
-    ASSERT_EQ(all.size(), 26u);
-    for (size_t i = 0; i < all.size(); ++i)
-        EXPECT_EQ(static_cast<int>(all[i]), 100 + int(i));
-    EXPECT_EQ(Push2Palette::rgb(Push2Color::bankA), (Push2RGB{0, 203, 234}));
-    EXPECT_EQ(Push2Palette::rgb(Push2Color::dimD), (Push2RGB{0, 27, 31}));
-    EXPECT_EQ(Push2Palette::rgb(Push2Color::selected), (Push2RGB{255, 40, 99}));
-    EXPECT_EQ(Push2Palette::rgb(Push2Color::hit), (Push2RGB{255, 255, 255}));
-    EXPECT_EQ(Push2Palette::rgb(Push2Color::accentDim), (Push2RGB{35, 5, 13}));
-    EXPECT_EQ(Push2Palette::rgb(Push2Color::gridMark), (Push2RGB{45, 39, 39}));
-    EXPECT_EQ(Push2Palette::rgb(Push2Color::koalaDimD), (Push2RGB{0, 27, 31}));
-    EXPECT_EQ(static_cast<int>(Push2Color::koalaDimD), 125);
 }
 
 TEST(Push2Protocol, UmpPacketsBecomeMessagesAndOtherTypesAreSkipped) {
