@@ -50,7 +50,8 @@ bool MidiPacketListBuilder::add(uint64_t timeStamp, std::span<const uint8_t> dat
         bool sameTime = load<uint64_t>(packet) == timeStamp;
         if (sameTime && !sysEx && size_t{length} + data.size() <= 0xFFFF &&
             current + MidiPacketList::packetHeaderSize + length + data.size() <= buffer.size()) {
-            std::memcpy(packet + MidiPacketList::packetHeaderSize + length, data.data(), data.size());
+            if (!data.empty()) // an empty span may carry no pointer at all
+                std::memcpy(packet + MidiPacketList::packetHeaderSize + length, data.data(), data.size());
             store<uint16_t>(packet + 8, static_cast<uint16_t>(length + data.size()));
             used = current + MidiPacketList::packetHeaderSize + length + data.size();
             return true;

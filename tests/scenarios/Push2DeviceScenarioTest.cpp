@@ -387,11 +387,12 @@ TEST_F(Push2DeviceScenario, ACutOffSystemExclusiveDoesNotSwallowThePressAfterARe
 }
 
 TEST_F(Push2DeviceScenario, OnlyTheUserPortMatchesInAnyLetterCaseAndNeverALivePort) {
-    std::vector<Bytes> heard;
+    // The devices outlive this body (the fixture stops the device later), so they share what they heard.
+    auto heard = std::make_shared<std::vector<Bytes>>();
     auto add = [&](const std::string& name) {
         auto added = midi.addDevice({"Push", {{"Port", {{"Port", name}}, {{"Port", name}}}}});
-        midi.setReceiver(added.destinations[0][0], [&](const MidiPacketList& list) {
-            list.forEach([&](auto& packet) { heard.emplace_back(packet.data.begin(), packet.data.end()); });
+        midi.setReceiver(added.destinations[0][0], [heard](const MidiPacketList& list) {
+            list.forEach([&](auto& packet) { heard->emplace_back(packet.data.begin(), packet.data.end()); });
         });
     };
     add("Ableton Push 2 User Port (Live Port)");
@@ -402,8 +403,8 @@ TEST_F(Push2DeviceScenario, OnlyTheUserPortMatchesInAnyLetterCaseAndNeverALivePo
     add("aBLETON pUSH 2 uSER pORT 2");
     time.advance(0.01);
     EXPECT_EQ(connections.back(), true);
-    ASSERT_FALSE(heard.empty());
-    EXPECT_EQ(heard.front(), P::setMidiMode(true));
+    ASSERT_FALSE(heard->empty());
+    EXPECT_EQ(heard->front(), P::setMidiMode(true));
 }
 
 TEST_F(Push2DeviceScenario, AnUntimedPacketTakesTheUptimeAndAStopInsideABatchEndsIt) {

@@ -181,7 +181,7 @@ void deliverFrom(const std::shared_ptr<State>& state, MidiEndpointRef source,
     }
     std::weak_ptr<State> weak = state;
     for (auto [port, connection] : targets) {
-        state->delivery->after(latency, [weak, port, connection, payload] {
+        state->delivery->after(latency, [weak, port = port, connection = connection, payload] {
             auto state = weak.lock();
             if (!state) return;
             MidiSystem::ReadHandler read;

@@ -36,7 +36,7 @@ void KoalaPerformanceFeed::reloadKeys() {
     std::unordered_map<uint32_t, std::string> keys;
     const auto& names = KoalaPushProfile::fxNames();
     for (const auto& [address, key] : KoalaPushProfile::canonicalMap()) {
-        auto name = std::find_if(names.begin(), names.end(), [&](const std::string& n) {
+        auto name = std::find_if(names.begin(), names.end(), [&address = address](const std::string& n) {
             return KoalaPushProfile::fxAddress(n) == address;
         });
         if (name == names.end()) continue;

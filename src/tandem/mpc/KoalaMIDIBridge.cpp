@@ -66,7 +66,6 @@ KoalaMIDIBridge::KoalaMIDIBridge(MidiSystem& midi, Clock& clock, std::shared_ptr
                                  std::shared_ptr<Queue> controllerQueue, std::shared_ptr<Queue> mainQueue,
                                  KoalaPerformanceFeed& feed)
     : midi(midi)
-    , clock(clock)
     , queue(std::move(queue))
     , controllerQueue(std::move(controllerQueue))
     , mainQueue(std::move(mainQueue))

@@ -87,7 +87,6 @@ private:
     void onMain(std::function<void()> task);
 
     MidiSystem& midi;
-    Clock& clock;
     std::shared_ptr<Queue> queue;
     std::shared_ptr<Queue> controllerQueue;
     std::shared_ptr<Queue> mainQueue;

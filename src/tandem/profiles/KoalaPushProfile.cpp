@@ -97,7 +97,7 @@ Result<std::vector<std::string>> repairMap(const fs::path& settings, const std::
             }
         }
         if (sameAddress == 1 && rightKey && !keyElsewhere) continue;
-        std::erase_if(mappings, [&](const Json::Value& entry) {
+        std::erase_if(mappings, [&, &address = address, &key = key](const Json::Value& entry) {
             return entryAddress(entry) == address || looseKey(entry) == key;
         });
         mappings.push_back(KoalaMIDIProfile::entry(address, key.channel, key.type, key.value));

@@ -36,7 +36,8 @@ Result<std::vector<std::string>> repairMap(const std::filesystem::path& settings
                                            FileSystem& disk = FileSystem::local());
 
 // Sets the mode's required settings; one "key = value" text per change. Nothing at all (and no
-// error) when "defaults.json" cannot be read or is not a JSON object.
+// error) when "defaults.json" cannot be read, is not a JSON object, or nests deeper than
+// Json::maxDepth (too deep to handle counts as unreadable).
 Result<std::optional<std::vector<std::string>>> enforceSettings(const std::filesystem::path& settings,
                                                                 const std::function<bool()>& isRunning,
                                                                 Mode mode,

@@ -121,7 +121,9 @@ std::vector<Push2Device::Incoming> Push2Device::convert(const MidiEventList& lis
             const size_t count = umpWordCount(word);
             if (i + count > words.size()) break;
             const uint32_t type = word >> 28;
-            if (type == 2) {
+            if (type == 2 && ((word >> 16) & 0xF0) >= 0x80 && ((word >> 16) & 0xF0) <= 0xE0) {
+                // Only channel voice statuses: anything else (an F0 above all) would pass as the start
+                // of a System Exclusive block and swallow every event after it.
                 uint8_t status = uint8_t(word >> 16), d1 = uint8_t(word >> 8) & 0x7F,
                         d2 = uint8_t(word) & 0x7F;
                 uint8_t kind = status & 0xF0;

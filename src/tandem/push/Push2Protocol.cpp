@@ -132,6 +132,8 @@ std::optional<PaletteEntry> paletteReply(std::span<const uint8_t> bytes) {
 
 std::optional<Push2Event> event(std::span<const uint8_t> bytes) {
     if (bytes.size() < 2) return std::nullopt;
+    // A data byte with its high bit set is a status, not data: such a message means nothing.
+    if (bytes[1] > 0x7F || (bytes.size() > 2 && bytes[2] > 0x7F)) return std::nullopt;
     const uint8_t kind = bytes[0] & 0xF0;
     const uint8_t d1 = bytes[1];
     const uint8_t d2 = bytes.size() > 2 ? bytes[2] : 0;

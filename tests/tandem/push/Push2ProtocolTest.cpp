@@ -85,6 +85,9 @@ TEST(Push2Protocol, InputMeansTheTablesEvents) {
                                          {0xC0, 5},
                                          {0xF8},
                                          {0x90},
+                                         {0xE3, 0xFE, 0xFE}, // data bytes are 7-bit: these are statuses
+                                         {0x90, 0x80, 0x10},
+                                         {0xB0, 0x47, 0x90},
                                          {}}) {
         EXPECT_FALSE(parse(none));
     }
@@ -113,6 +116,12 @@ TEST(Push2Protocol, UmpPacketsBecomeMessagesAndOtherTypesAreSkipped) {
     EXPECT_EQ(messages[3].bytes, (Bytes{7, 8, 9, 10, 11, 12}));
     EXPECT_EQ(messages[4].bytes, (Bytes{13, 0xF7}));
     EXPECT_EQ(messages[5].bytes, (Bytes{0xF0, 0x00, 0x21, 0x1D, 0xF7}));
+
+    // Type-2 words whose status is no channel voice status are skipped: an F0 passed on would open a
+    // System Exclusive block that swallows every later event.
+    auto strays = Push2Device::convert({{5, {0x20F01234, 0x2E500C41, Ump::channelVoice(0x90, 40, 1)}}}, 1e-9);
+    ASSERT_EQ(strays.size(), 1u);
+    EXPECT_EQ(strays[0].bytes, (Bytes{0x90, 40, 1}));
 
     // A packet cut short in the middle of a two-word message stops there.
     auto cut = Push2Device::convert({{5, {Ump::channelVoice(0x80, 40, 0), 0x30160102}}}, 1e-9);
