@@ -36,6 +36,35 @@ Result<std::string> LocalFileSystem::readFile(const fs::path& path) {
     return bytes;
 }
 
+Result<void> LocalFileSystem::readTail(const fs::path& path, size_t maxBytes, std::string& bytes) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return posixError("Could not read " + path.string(), errno);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        int code = errno;
+        ::close(fd);
+        return posixError("Could not read " + path.string(), code);
+    }
+    off_t size = info.st_size;
+    off_t start = size > off_t(maxBytes) ? size - off_t(maxBytes) : 0;
+    bytes.resize(size_t(size - start));
+    size_t filled = 0;
+    while (filled < bytes.size()) {
+        ssize_t count = ::pread(fd, bytes.data() + filled, bytes.size() - filled, start + off_t(filled));
+        if (count == 0) break; // the file shrank meanwhile
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            int code = errno;
+            ::close(fd);
+            return posixError("Could not read " + path.string(), code);
+        }
+        filled += size_t(count);
+    }
+    ::close(fd);
+    bytes.resize(filled);
+    return {};
+}
+
 bool LocalFileSystem::exists(const fs::path& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0;

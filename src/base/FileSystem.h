@@ -19,6 +19,9 @@ public:
 
     // The file's bytes; a missing file is an error with code ENOENT.
     virtual Result<std::string> readFile(const std::filesystem::path& path) = 0;
+    // At most the last `maxBytes` bytes of the file (all of a shorter one) into `bytes`, without
+    // reading the rest; the caller's buffer is reused, so a reader polling a log allocates nothing.
+    virtual Result<void> readTail(const std::filesystem::path& path, size_t maxBytes, std::string& bytes) = 0;
     virtual bool exists(const std::filesystem::path& path) = 0;
     virtual bool isDirectory(const std::filesystem::path& path) = 0;
     // Creates the folder and any missing parents; an existing folder is fine.
@@ -50,6 +53,7 @@ public:
 class LocalFileSystem final : public FileSystem {
 public:
     Result<std::string> readFile(const std::filesystem::path& path) override;
+    Result<void> readTail(const std::filesystem::path& path, size_t maxBytes, std::string& bytes) override;
     bool exists(const std::filesystem::path& path) override;
     bool isDirectory(const std::filesystem::path& path) override;
     Result<void> createDirectories(const std::filesystem::path& path) override;

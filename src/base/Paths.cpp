@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <pwd.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace tandem::Paths {
@@ -26,6 +27,19 @@ std::filesystem::path logs() {
 }
 std::filesystem::path applicationSupport() {
     return home() / "Library" / "Application Support" / "Tandem";
+}
+
+std::filesystem::path resources() {
+    if (const char* value = std::getenv("TANDEM_RESOURCES"); value && *value) return value;
+    std::error_code error;
+    std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) {
+        for (const auto& candidate :
+             {program.parent_path() / "resources", program.parent_path().parent_path() / "resources"}) {
+            if (std::filesystem::is_directory(candidate, error)) return candidate;
+        }
+    }
+    return TANDEM_BUILD_RESOURCES;
 }
 
 } // namespace tandem::Paths

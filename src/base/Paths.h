@@ -19,4 +19,8 @@ std::filesystem::path logs();
 // "Library/Application Support/Tandem" under the home folder.
 std::filesystem::path applicationSupport();
 
+// Tandem's own resources (its fonts, its copy of the touch driver): $TANDEM_RESOURCES when set, else
+// the folder "resources" beside the program or one level above it, else the build tree's.
+std::filesystem::path resources();
+
 } // namespace tandem::Paths

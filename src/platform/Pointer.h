@@ -1,16 +1,18 @@
 #pragma once
 
+#include "base/Queue.h"
+#include "platform/Geometry.h"
+#include "platform/Observation.h"
+
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 
 namespace tandem {
 
-// A point in display coordinates: origin at the top-left of the first screen, y down.
-struct PointerPoint {
-    double x = 0;
-    double y = 0;
-    bool operator==(const PointerPoint&) const = default;
-};
+// Pointer locations are in display coordinates: origin at the top-left of the first screen, y down.
+using PointerPoint = Point;
 
 enum class PointerEventType { mouseMoved, leftMouseDown, leftMouseUp };
 
@@ -25,7 +27,17 @@ struct PointerEvent {
     bool operator==(const PointerEvent&) const = default;
 };
 
-// The platform's pointer: making and posting mouse events, and reading the pointer's state.
+// A left-button press or release seen by a global monitor, as another application received it.
+struct MonitoredEvent {
+    PointerEventType type = PointerEventType::leftMouseDown; // leftMouseDown or leftMouseUp
+    std::optional<PointerPoint> location;
+    int64_t userData = 0; // the source user-data field of the event
+
+    bool operator==(const MonitoredEvent&) const = default;
+};
+
+// The platform's pointer: making and posting mouse events, reading the pointer's state, and watching
+// the left button in other applications.
 class Pointer {
 public:
     virtual ~Pointer() = default;
@@ -36,6 +48,9 @@ public:
     virtual void post(const PointerEvent& event) = 0;
     virtual std::optional<PointerPoint> location() = 0;
     virtual bool leftButtonDown() = 0;
+    // Every left-button press and release in other applications, on `queue`, until the token goes.
+    virtual ObservationToken monitorLeftButton(std::shared_ptr<Queue> queue,
+                                               std::function<void(const MonitoredEvent&)> handler) = 0;
 };
 
 } // namespace tandem

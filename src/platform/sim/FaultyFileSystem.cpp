@@ -39,6 +39,11 @@ Result<std::string> FaultyFileSystem::readFile(const fs::path& path) {
     return disk.readFile(path);
 }
 
+Result<void> FaultyFileSystem::readTail(const fs::path& path, size_t maxBytes, std::string& bytes) {
+    if (int code = check(Operation::read, path)) return posixError("Could not read " + path.string(), code);
+    return disk.readTail(path, maxBytes, bytes);
+}
+
 Result<void> FaultyFileSystem::createDirectories(const fs::path& path) {
     if (int code = check(Operation::createDirectories, path)) {
         return posixError("Could not create the folder " + path.string(), code);

@@ -29,6 +29,7 @@ public:
     void reset();
 
     Result<std::string> readFile(const std::filesystem::path& path) override;
+    Result<void> readTail(const std::filesystem::path& path, size_t maxBytes, std::string& bytes) override;
     bool exists(const std::filesystem::path& path) override { return disk.exists(path); }
     bool isDirectory(const std::filesystem::path& path) override { return disk.isDirectory(path); }
     Result<void> createDirectories(const std::filesystem::path& path) override;

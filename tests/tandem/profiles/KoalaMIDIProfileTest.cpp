@@ -264,7 +264,7 @@ TEST_F(KoalaMIDIProfileTest, PrepareInstallsIntoTheHomeFolderAndLogsIt) {
     SimWorkspace workspace;
     workspace.launch(koalaBundleIdentifier);
     EXPECT_FALSE(KoalaMIDIProfile::prepare(workspace).ok());
-    workspace.terminate(koalaBundleIdentifier);
+    workspace.forceQuit(koalaBundleIdentifier);
     auto result = KoalaMIDIProfile::prepare(workspace);
     ASSERT_TRUE(result.ok()) << result.error().description;
     EXPECT_TRUE(*result);

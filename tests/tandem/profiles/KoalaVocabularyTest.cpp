@@ -105,7 +105,7 @@ TEST(KoalaVocabulary, KoalaRunsWhileAnyCopyIsNotTerminated) {
     workspace.launch("com.other.app");
     workspace.launch(koalaBundleIdentifier);
     EXPECT_TRUE(isKoalaRunning(workspace));
-    workspace.terminate(koalaBundleIdentifier);
+    workspace.forceQuit(koalaBundleIdentifier);
     EXPECT_FALSE(isKoalaRunning(workspace));
 }
 

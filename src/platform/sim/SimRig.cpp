@@ -1,0 +1,53 @@
+#include "platform/sim/SimRig.h"
+
+#include "base/FileSystem.h"
+
+namespace tandem {
+
+SimRig::SimRig(const std::filesystem::path& scratch)
+    : processes(time, scratch / "tmp")
+    , resourceFolder(scratch / "resources") {
+    FileSystem& disk = FileSystem::local();
+    (void)disk.createDirectories(scratch / "tmp");
+    (void)disk.createDirectories(resourceFolder / "GlassbridgeDriver");
+    (void)disk.writeFile(resourceFolder / "GlassbridgeDriver" / "glassbridge", "#!glassbridge\n");
+    (void)disk.writeFile(resourceFolder / "install-for-user.sh",
+                         "#!/bin/zsh\n# installs glassbridge from $INKWELL_SOURCE for this user\n");
+    screens.add(SimScreens::mainScreen());
+    processes.setLiveness([this](int32_t process) {
+        auto application = workspace.application(process);
+        return application && !application->terminated;
+    });
+}
+
+SimRig::~SimRig() = default;
+
+void SimRig::placeMpcScreen(MpcScreen where) {
+    const uint32_t number = *SimScreens::mpcTouchScreen({}).number;
+    if (where == MpcScreen::none) {
+        screens.remove(number);
+        return;
+    }
+    // Global coordinates, y up: left of the main screen along its bottom, or above it.
+    Rect frame = where == MpcScreen::leftOfMain ? Rect{-1280, 0, 1280, 800} : Rect{0, 900, 1280, 800};
+    if (!screens.setFrame(number, frame)) screens.add(SimScreens::mpcTouchScreen(frame));
+}
+
+std::optional<Screen> SimRig::mpcScreen() {
+    for (const Screen& screen : screens.screens()) {
+        if (screen.number == SimScreens::mpcTouchScreen({}).number) return screen;
+    }
+    return std::nullopt;
+}
+
+Rect SimRig::mpcDisplayRect() {
+    auto screen = mpcScreen();
+    return screen ? displayRect(screen->frame, screens.screens()) : Rect{};
+}
+
+Point SimRig::mpcPoint(double fx, double fy) {
+    Rect rect = mpcDisplayRect();
+    return {rect.x + fx * rect.width, rect.y + fy * rect.height};
+}
+
+} // namespace tandem
