@@ -1,0 +1,416 @@
+#include "tandem/integration/KoalaIntegration.h"
+
+#include "base/ActivityLog.h"
+#include "platform/sim/SimRig.h"
+#include "support/KoalaFiles.h"
+#include "tandem/profiles/KoalaMIDIProfile.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace tandem {
+namespace {
+
+using testing::KoalaFiles;
+using testing::ScratchHome;
+using Mode = KoalaPushProfile::Mode;
+using Error_ = KoalaIntegrationError;
+
+// A scratch home with the simulated Mac, and one integration opening Koala on it.
+struct Bench {
+    KoalaFiles files;
+    SimRig rig{files.home.path() / "rig"};
+    std::shared_ptr<KoalaLaunchMemory> memory = std::make_shared<KoalaLaunchMemory>();
+    std::shared_ptr<KoalaIntegration> integration;
+    std::vector<std::string> statuses;
+    std::optional<Result<RunningApplication>> result;
+    int completions = 0;
+    double openedAt = 0, completedAt = 0;
+
+    explicit Bench(SimRig::MpcScreen where = SimRig::MpcScreen::leftOfMain) {
+        rig.placeMpcScreen(where);
+        integration = make();
+    }
+
+    std::shared_ptr<KoalaIntegration> make() {
+        auto made =
+            KoalaIntegration::create({rig.workspace, rig.screens, rig.windows, rig.accessibility, rig.main,
+                                      memory, files.home.path() / "Applications/koala.app"});
+        made->onStatus = [this](const std::string& text) { statuses.push_back(text); };
+        return made;
+    }
+
+    // Koala ran once before: its settings exist.
+    void koalaHasRun() { files.writeSettings(R"({"audioOutput": "Speakers"})"); }
+
+    // Koala already running with the MPC's settings in place and its windows open.
+    void koalaRunningPrepared() {
+        koalaHasRun();
+        ASSERT_TRUE(KoalaMIDIProfile::prepare(rig.workspace).ok());
+        ASSERT_TRUE(KoalaPushProfile::prepare(Mode::mpcTouch, rig.workspace).ok());
+        rig.workspace.openApplication(rig.koala.location(), [](auto, auto) {});
+        rig.time.advance(2);
+        ASSERT_TRUE(rig.koala.windowBounds());
+    }
+
+    void open(Mode mode = Mode::mpcTouch) {
+        Screen screen =
+            mode == Mode::mpcTouch && rig.mpcScreen() ? *rig.mpcScreen() : rig.screens.screens().front();
+        openedAt = rig.time.now();
+        integration->open(screen, mode == Mode::push2, mode == Mode::mpcTouch, mode,
+                          [this](Result<RunningApplication> done) {
+                              result = std::move(done);
+                              ++completions;
+                              completedAt = rig.time.now();
+                          });
+    }
+
+    void runUntilDone(double limit = 60) {
+        for (double waited = 0; !completions && waited < limit; waited += 0.05)
+            rig.time.advance(0.05);
+    }
+
+    bool has(const std::string& status) const {
+        return std::find(statuses.begin(), statuses.end(), status) != statuses.end();
+    }
+    bool failedWith(Error_ which) const { return result && !result->ok() && isError(result->error(), which); }
+    std::string failure() const { return result && !result->ok() ? result->error().description : ""; }
+};
+
+bool near(const Rect& a, const Rect& b) {
+    return std::abs(a.x - b.x) <= 2 && std::abs(a.y - b.y) <= 2 && std::abs(a.width - b.width) <= 2 &&
+           std::abs(a.height - b.height) <= 2;
+}
+
+TEST(KoalaIntegration, LaunchesAndFillsTheMpcDisplayLeftOfOrAboveTheMainScreen) {
+    for (auto where : {SimRig::MpcScreen::leftOfMain, SimRig::MpcScreen::aboveMain}) {
+        Bench bench(where);
+        bench.koalaHasRun();
+        bench.open();
+        bench.runUntilDone();
+        ASSERT_EQ(bench.completions, 1);
+        ASSERT_TRUE(bench.result->ok()) << bench.failure();
+        EXPECT_EQ((*bench.result)->processIdentifier, bench.rig.koala.processIdentifier());
+        ASSERT_TRUE(bench.rig.koala.windowBounds());
+        EXPECT_TRUE(near(*bench.rig.koala.windowBounds(), bench.rig.mpcDisplayRect()));
+        EXPECT_TRUE(bench.rig.koala.fullScreen());
+        EXPECT_EQ(bench.statuses, (std::vector<std::string>{
+                                      "Controller mapping ready. Launching Koala…",
+                                      "Koala launched. Waiting for its main window…",
+                                      "Koala is on the MPC display; entering fullscreen…",
+                                      "Koala fills the MPC display at 1280 × 800.",
+                                  }));
+        EXPECT_TRUE(KoalaPushProfile::settingsMatch(Mode::mpcTouch));
+        EXPECT_EQ(bench.rig.koala.launches(), 1);
+
+        // Asked again while it runs with the right settings: found in place, nothing moves.
+        bench.statuses.clear();
+        bench.completions = 0;
+        bench.open();
+        bench.runUntilDone();
+        ASSERT_TRUE(bench.result->ok());
+        EXPECT_EQ(bench.statuses,
+                  (std::vector<std::string>{
+                      "Koala is already running. Checking Accessibility access and moving its window…",
+                      "Koala fills the MPC display at 1280 × 800."}));
+        EXPECT_EQ(bench.rig.koala.launches(), 1);
+    }
+}
+
+TEST(KoalaIntegration, PlacementGivesUpAfterExactlyTwelveAttemptsAndAReleasedOneFallsSilent) {
+    Bench bench;
+    bench.koalaRunningPrepared();
+    bench.rig.koala.options.refusesMove = true;
+    bench.open();
+    bench.runUntilDone();
+    EXPECT_TRUE(bench.failedWith(Error_::windowPlacementFailed));
+    EXPECT_EQ(bench.rig.koala.positionRequests().size(), 12u);
+    EXPECT_EQ(bench.failure(),
+              "Koala opened, but macOS could not place it on the MPC display. Choose Koala again.");
+
+    // Released mid-way: no completion and no further Accessibility calls.
+    Bench released;
+    released.koalaRunningPrepared();
+    released.open();
+    released.rig.time.advance(0.5);
+    ASSERT_EQ(released.completions, 0);
+    released.integration.reset();
+    const int calls = released.rig.accessibility.calls();
+    released.rig.time.advance(30);
+    EXPECT_EQ(released.completions, 0);
+    EXPECT_EQ(released.rig.accessibility.calls(), calls);
+}
+
+TEST(KoalaIntegration, PlacementCopesWithWhatKoalaAndTheMacDo) {
+    struct Case {
+        const char* name;
+        std::function<void(Bench&)> arrange;
+        std::function<void(Bench&)> during; // once Koala's window is being placed
+        std::function<void(Bench&)> check;
+    };
+    const Case cases[] = {
+        {"already full screen on the Mac: left first, then placed",
+         [](Bench& b) {
+             b.rig.koala.setAttribute(SimKoala::mainWindow, "AXFullScreen", true);
+             b.rig.time.advance(1);
+             ASSERT_TRUE(b.rig.koala.fullScreen());
+         },
+         {},
+         [](Bench& b) {
+             ASSERT_TRUE(b.result->ok()) << b.failure();
+             EXPECT_TRUE(near(*b.rig.koala.windowBounds(), b.rig.mpcDisplayRect()));
+         }},
+        {"a window larger than the display goes to its top-left corner",
+         [](Bench& b) {
+             b.rig.workspace.forceQuit(KoalaIntegration::bundleIdentifier);
+             b.rig.koala.options.windowSize = {1400, 880};
+             b.rig.workspace.openApplication(b.rig.koala.location(), [](auto, auto) {});
+             b.rig.time.advance(2);
+         },
+         {},
+         [](Bench& b) {
+             ASSERT_TRUE(b.result->ok()) << b.failure();
+             Rect display = b.rig.mpcDisplayRect();
+             EXPECT_EQ(b.rig.koala.positionRequests().front(), display.origin());
+         }},
+        {"the full-screen attribute refused: its button works",
+         [](Bench& b) { b.rig.koala.options.rejectsFullScreenAttribute = true; },
+         {},
+         [](Bench& b) {
+             ASSERT_TRUE(b.result->ok()) << b.failure();
+             EXPECT_TRUE(b.rig.koala.fullScreen());
+         }},
+        {"an unreadable size: 320 × 594 centred",
+         [](Bench& b) { b.rig.koala.options.sizeMistyped = true; },
+         {},
+         [](Bench& b) {
+             Rect display = b.rig.mpcDisplayRect();
+             EXPECT_EQ(b.rig.koala.positionRequests().front(),
+                       (Point{display.x + (1280 - 320) / 2.0, display.y + (800 - 594) / 2.0}));
+         }},
+        {"windows that cannot be read: unavailable after every attempt",
+         [](Bench& b) { b.rig.koala.options.windowsUnreadable = true; },
+         {},
+         [](Bench& b) { EXPECT_TRUE(b.failedWith(Error_::windowUnavailable)); }},
+        {"a list that is not one of elements counts as unreadable",
+         [](Bench& b) { b.rig.koala.options.windowsMistyped = true; },
+         {},
+         [](Bench& b) { EXPECT_TRUE(b.failedWith(Error_::windowUnavailable)); }},
+        {"the MPC display unplugged during placement",
+         [](Bench& b) { b.rig.koala.options.refusesMove = true; },
+         [](Bench& b) { b.rig.placeMpcScreen(SimRig::MpcScreen::none); },
+         [](Bench& b) {
+             EXPECT_TRUE(b.failedWith(Error_::displayDisconnected));
+             EXPECT_EQ(b.failure(), "MPC Touch display disconnected. Reconnect it, then choose Koala again.");
+         }},
+        {"Accessibility withdrawn during placement", [](Bench& b) { b.rig.koala.options.refusesMove = true; },
+         [](Bench& b) { b.rig.accessibility.setTrusted(false); },
+         [](Bench& b) { EXPECT_TRUE(b.failedWith(Error_::accessibilityRequired)); }},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        Bench bench;
+        bench.koalaRunningPrepared();
+        test.arrange(bench);
+        bench.open();
+        if (test.during) {
+            bench.rig.time.advance(0.4);
+            test.during(bench);
+        }
+        bench.runUntilDone();
+        ASSERT_EQ(bench.completions, 1);
+        test.check(bench);
+    }
+}
+
+TEST(KoalaIntegration, OpeningWaitsForQuitAndFirstRunWithinItsLimits) {
+    {
+        SCOPED_TRACE("running with other settings, stuck in a save dialog: code 2 after 5 s");
+        Bench bench;
+        bench.koalaHasRun();
+        bench.rig.koala.options.saveDialogSeconds = 30;
+        bench.rig.workspace.openApplication(bench.rig.koala.location(), [](auto, auto) {});
+        bench.rig.time.advance(2);
+        bench.open();
+        bench.runUntilDone();
+        ASSERT_TRUE(bench.result && !bench.result->ok());
+        EXPECT_EQ(bench.result->error(), profileError(2));
+        EXPECT_NEAR(bench.completedAt - bench.openedAt, 5.0, 0.06);
+        EXPECT_TRUE(bench.has("Saving and reopening Koala for the selected controller's MIDI channels…"));
+    }
+    {
+        SCOPED_TRACE("running with other settings, refusing to quit: code 1");
+        Bench bench;
+        bench.koalaHasRun();
+        bench.rig.koala.options.refusesQuit = true;
+        bench.rig.workspace.openApplication(bench.rig.koala.location(), [](auto, auto) {});
+        bench.rig.time.advance(2);
+        bench.open();
+        bench.runUntilDone();
+        EXPECT_EQ(bench.result->error(), profileError(1));
+    }
+    {
+        SCOPED_TRACE("running with other settings and quitting: mapped and launched again");
+        Bench bench;
+        bench.koalaHasRun();
+        bench.rig.workspace.openApplication(bench.rig.koala.location(), [](auto, auto) {});
+        bench.rig.time.advance(2);
+        bench.open();
+        bench.runUntilDone();
+        ASSERT_TRUE(bench.result->ok()) << bench.failure();
+        EXPECT_EQ(bench.rig.koala.launches(), 2);
+        EXPECT_TRUE(bench.rig.koala.fullScreen());
+    }
+    {
+        SCOPED_TRACE("never run: opened once, quit after its first window, mapped, launched again");
+        Bench bench;
+        bench.open();
+        bench.runUntilDone();
+        ASSERT_TRUE(bench.result->ok()) << bench.failure();
+        EXPECT_EQ(bench.rig.koala.launches(), 2);
+        EXPECT_EQ(bench.rig.koala.quitRequests(), 1);
+        EXPECT_EQ(bench.statuses.front(),
+                  "Opening Koala once to create its settings before automatic controller setup…");
+        EXPECT_TRUE(bench.has("Preparing the selected controller's MIDI mapping…"));
+        EXPECT_TRUE(bench.has("Koala fills the MPC display at 1280 × 800."));
+        EXPECT_TRUE(
+            ScratchHome::read(bench.files.settings / "defaults.json").find("\"midiInputChannel\": 16") !=
+            std::string::npos);
+    }
+    {
+        SCOPED_TRACE("never run and never showing a window: code 4 after 20 s");
+        Bench bench;
+        bench.rig.koala.options.windowDelay = 1000;
+        bench.open();
+        bench.runUntilDone();
+        ASSERT_TRUE(bench.result && !bench.result->ok());
+        EXPECT_EQ(bench.result->error(), profileError(4));
+        EXPECT_NEAR(bench.completedAt - bench.openedAt, bench.rig.koala.options.launchDelay + 20.0, 0.06);
+    }
+    {
+        SCOPED_TRACE("never run, refusing to quit after its first start: code 5");
+        Bench bench;
+        bench.rig.koala.options.refusesQuit = true;
+        bench.open();
+        bench.runUntilDone();
+        EXPECT_EQ(bench.result->error(), profileError(5));
+    }
+    {
+        SCOPED_TRACE("still no settings on a later choice: code 3, Koala not opened again");
+        Bench bench;
+        bench.rig.koala.options.writesSettingsOnFirstRun = false;
+        bench.rig.koala.options.refusesQuit = true;
+        bench.open();
+        bench.runUntilDone();
+        bench.rig.workspace.forceQuit(KoalaIntegration::bundleIdentifier);
+        const int opened = bench.rig.workspace.openCount(KoalaIntegration::bundleIdentifier);
+        bench.integration = bench.make(); // a new attempt shares the run's memory
+        bench.completions = 0;
+        bench.open();
+        bench.runUntilDone();
+        EXPECT_EQ(bench.result->error(), profileError(3));
+        EXPECT_EQ(bench.rig.workspace.openCount(KoalaIntegration::bundleIdentifier), opened);
+    }
+}
+
+TEST(KoalaIntegration, AProfileFailureEndsPushButTheMpcOnlyWhenItsSettingsDoNotMatch) {
+    {
+        SCOPED_TRACE("Push: a learned mapping on the Push's own channel");
+        Bench bench;
+        // The MPC's own mapping went in long ago; its receipt says so.
+        ScratchHome::write(KoalaMIDIProfile::receiptPath(), "{}");
+        bench.files.writeSettings(
+            "{}", R"({"mappings":[{"address":"/mine","key":{"channel":1,"type":"cc","value":3}}]})");
+        bench.open(Mode::push2);
+        bench.runUntilDone();
+        ASSERT_TRUE(bench.result && !bench.result->ok());
+        EXPECT_EQ(bench.result->error().domain, "Tandem.KoalaPushProfile");
+        EXPECT_EQ(bench.rig.koala.launches(), 0);
+        ActivityLog::flush();
+        EXPECT_NE(ScratchHome::read(bench.files.home.path() / "Library/Logs/Tandem.log")
+                      .find("Koala's MIDI map/settings not set: Koala maps /mine to raw Push channel 1."),
+                  std::string::npos);
+    }
+    // The MPC with an unreadable map in Koala's settings folder (a folder where the file should be).
+    for (bool songMapMatches : {false, true}) {
+        SCOPED_TRACE(songMapMatches ? "MPC: settings already suit it" : "MPC: settings do not suit it");
+        Bench bench;
+        bench.koalaRunningPrepared();
+        bench.rig.workspace.forceQuit(KoalaIntegration::bundleIdentifier);
+        auto canonical = ScratchHome::read(bench.files.settings / "midiMapping.json");
+        std::filesystem::remove(bench.files.settings / "midiMapping.json");
+        std::filesystem::create_directories(bench.files.settings / "midiMapping.json");
+        if (songMapMatches) ScratchHome::write(bench.files.song / "midiMapping.json", canonical);
+        bench.open();
+        bench.runUntilDone();
+        ASSERT_TRUE(bench.result);
+        EXPECT_EQ(bench.result->ok(), songMapMatches) << bench.failure();
+        EXPECT_EQ(bench.rig.koala.launches(), songMapMatches ? 2 : 1);
+    }
+    {
+        SCOPED_TRACE("MPC: the MPC mapping itself cannot install");
+        Bench bench;
+        bench.files.writeSettings("{}", R"({"mappings":[{"key":{"channel":5,"type":"note","value":3}}]})");
+        bench.open();
+        bench.runUntilDone();
+        EXPECT_EQ(bench.failure(), "An unknown Koala mapping needs review; no settings changed.");
+        EXPECT_EQ(bench.statuses.back(), "An unknown Koala mapping needs review; no settings changed.");
+    }
+}
+
+TEST(KoalaIntegration, LocationTrustAndThePushPathsOwnWay) {
+    {
+        SCOPED_TRACE("unknown to the system but at the usual place");
+        Bench bench;
+        bench.koalaHasRun();
+        const auto usual = bench.files.home.path() / "Applications/koala.app";
+        std::filesystem::create_directories(usual);
+        bench.rig.koala.options.location = usual;
+        bench.rig.workspace.install(bench.rig.koala, false);
+        bench.open();
+        bench.runUntilDone();
+        ASSERT_TRUE(bench.result->ok()) << bench.failure();
+    }
+    {
+        SCOPED_TRACE("nowhere at all");
+        Bench bench;
+        bench.rig.workspace.install(bench.rig.koala, false);
+        bench.open();
+        EXPECT_TRUE(bench.failedWith(Error_::applicationNotInstalled));
+        EXPECT_EQ(bench.statuses, std::vector<std::string>{
+                                      "Koala was not found. Install Koala 2.0.11 or later and try again."});
+    }
+    {
+        SCOPED_TRACE("the MPC path without Accessibility");
+        Bench bench;
+        bench.rig.accessibility.setTrusted(false);
+        bench.open();
+        EXPECT_TRUE(bench.failedWith(Error_::accessibilityRequired));
+    }
+    {
+        SCOPED_TRACE("the launch itself fails");
+        Bench bench;
+        bench.koalaHasRun();
+        bench.rig.workspace.failNextOpen(std::nullopt);
+        bench.open();
+        bench.runUntilDone();
+        EXPECT_TRUE(bench.failedWith(Error_::launchFailed));
+        EXPECT_EQ(bench.statuses.back(), "Couldn’t launch Koala: Koala could not be launched.");
+    }
+    {
+        SCOPED_TRACE("Push: opened on the Mac, never moved, Accessibility optional");
+        Bench bench;
+        bench.koalaHasRun();
+        bench.rig.accessibility.setTrusted(false);
+        bench.open(Mode::push2);
+        bench.runUntilDone();
+        ASSERT_TRUE(bench.result->ok()) << bench.failure();
+        EXPECT_EQ(bench.statuses.back(), "Koala is open on the Mac display.");
+        EXPECT_TRUE(bench.rig.koala.positionRequests().empty());
+        EXPECT_TRUE(KoalaPushProfile::settingsMatch(Mode::push2));
+    }
+}
+
+} // namespace
+} // namespace tandem
