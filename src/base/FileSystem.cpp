@@ -177,4 +177,11 @@ Result<void> LocalFileSystem::syncFolder(const fs::path& folder) {
     return {};
 }
 
+std::optional<FileAttributes> LocalFileSystem::attributes(const fs::path& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+    return FileAttributes{int64_t(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec,
+                          uint64_t(info.st_size), uint64_t(info.st_ino)};
+}
+
 } // namespace tandem

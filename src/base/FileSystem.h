@@ -11,6 +11,14 @@
 
 namespace tandem {
 
+// What the file system says of a file without opening it.
+struct FileAttributes {
+    int64_t modified = 0;    // nanoseconds since 1970
+    uint64_t size = 0;       // bytes
+    uint64_t fileNumber = 0; // the inode; 0 when the file system has none
+    bool operator==(const FileAttributes&) const = default;
+};
+
 // The file operations that Koala's file writers are built from. Writers take the file system as a
 // parameter so that a simulated disk can fail any single step.
 class FileSystem {
@@ -44,6 +52,8 @@ public:
     virtual Result<void> setPermissions(const std::filesystem::path& path, uint32_t mode) = 0;
     // Flushes a folder's entries (a rename into it) to the disk.
     virtual Result<void> syncFolder(const std::filesystem::path& folder) = 0;
+    // Modification date, size and file number (following links); nothing when they cannot be read.
+    virtual std::optional<FileAttributes> attributes(const std::filesystem::path& path) = 0;
 
     // The machine's own disk.
     static FileSystem& local();
@@ -66,6 +76,7 @@ public:
     std::optional<uint32_t> permissions(const std::filesystem::path& path) override;
     Result<void> setPermissions(const std::filesystem::path& path, uint32_t mode) override;
     Result<void> syncFolder(const std::filesystem::path& folder) override;
+    std::optional<FileAttributes> attributes(const std::filesystem::path& path) override;
 };
 
 } // namespace tandem

@@ -44,6 +44,8 @@ public:
 
     // Where the application with this bundle identifier is installed, when the system knows.
     virtual std::optional<std::filesystem::path> urlForApplication(const std::string& bundleIdentifier) = 0;
+    // The version the application at `location` declares ("CFBundleShortVersionString"), if any.
+    virtual std::optional<std::string> applicationVersion(const std::filesystem::path& location) = 0;
     // Opens (or finds already running) the application at `location`. `completion` receives the
     // application, or nothing and an error when there is one, exactly once, later and on any thread.
     using OpenCompletion = std::function<void(std::optional<RunningApplication>, std::optional<Error>)>;

@@ -297,4 +297,8 @@ bool LinuxWorkspace::openURL(const std::string& url) {
     return true;
 }
 
+std::optional<std::string> LinuxWorkspace::applicationVersion(const std::filesystem::path&) {
+    return std::nullopt;
+}
+
 } // namespace tandem

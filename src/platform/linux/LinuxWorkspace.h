@@ -34,6 +34,8 @@ public:
 
     std::vector<RunningApplication> runningApplications() override;
     std::optional<std::filesystem::path> urlForApplication(const std::string& bundleIdentifier) override;
+    // Linux programs declare no version the way a Mac bundle does: always nothing.
+    std::optional<std::string> applicationVersion(const std::filesystem::path& location) override;
     void openApplication(const std::filesystem::path& location, OpenCompletion completion) override;
     bool activate(int32_t processIdentifier, unsigned options) override;
     bool terminate(int32_t processIdentifier) override;

@@ -46,6 +46,9 @@ public:
     }
     Result<void> setPermissions(const std::filesystem::path& path, uint32_t mode) override;
     Result<void> syncFolder(const std::filesystem::path& folder) override;
+    std::optional<FileAttributes> attributes(const std::filesystem::path& path) override {
+        return disk.attributes(path);
+    }
 
 private:
     // The errno to fail with, or 0 to go through.

@@ -2,7 +2,14 @@
 
 #include "base/FileSystem.h"
 #include "base/Paths.h"
+#include "base/SafeFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <cmath>
 
 namespace tandem {
@@ -35,21 +42,80 @@ const char* firstRunSettings = R"({
 }
 )";
 
+constexpr double ticksPerBeat = 4096; // Koala keeps note positions and lengths in these
+constexpr size_t undoDepth = 64;
+
+// Koala's files carry dates that Tandem compares with its own clock's; on the simulated Mac that
+// clock is virtual, and a real disk date would lie in its future.
+void stamp(const std::filesystem::path& file, const Clock& clock) {
+    using namespace std::chrono;
+    const int64_t ns = duration_cast<nanoseconds>(clock.date().time_since_epoch()).count();
+    timespec times[2];
+    times[0].tv_sec = time_t(ns / 1'000'000'000);
+    times[0].tv_nsec = long(ns % 1'000'000'000);
+    times[1] = times[0];
+    (void)::utimensat(AT_FDCWD, file.c_str(), times, 0);
+}
+
+// "/pads/C5" → 36; nothing for anything else.
+std::optional<int> padOfAddress(const std::string& address) {
+    const std::string prefix = "/pads/";
+    if (!address.starts_with(prefix) || address.size() < prefix.size() + 2) return std::nullopt;
+    const char bank = address[prefix.size()];
+    if (bank < 'A' || bank > 'D') return std::nullopt;
+    int number = 0;
+    for (size_t i = prefix.size() + 1; i < address.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(address[i])) || number > 16) return std::nullopt;
+        number = number * 10 + (address[i] - '0');
+    }
+    if (number < 1 || number > 16) return std::nullopt;
+    return (bank - 'A') * 16 + number - 1;
+}
+
+// The bus (0-3) of "/mixer/channels/1" … "4" followed by `what`.
+std::optional<size_t> mixerBus(const std::string& address, const std::string& what) {
+    for (size_t bus = 0; bus < 4; ++bus) {
+        if (address == "/mixer/channels/" + std::to_string(bus + 1) + what) return bus;
+    }
+    return std::nullopt;
+}
+
+// The N of "<prefix>N" for N in 0 … limit − 1.
+std::optional<int> numberAfter(const std::string& address, const std::string& prefix, int limit) {
+    if (!address.starts_with(prefix) || address.size() == prefix.size() || address.size() > prefix.size() + 3)
+        return std::nullopt;
+    int number = 0;
+    for (size_t i = prefix.size(); i < address.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(address[i]))) return std::nullopt;
+        number = number * 10 + (address[i] - '0');
+    }
+    if (number >= limit) return std::nullopt;
+    return number;
+}
+
 } // namespace
 
 SimKoala::SimKoala(SimWorkspace& workspace, SimWindowServer& windows, SimAccessibility& accessibility,
-                   SimScreens& screens, SimPointer& pointer, std::shared_ptr<Queue> queue)
+                   SimScreens& screens, SimPointer& pointer, SimMidiSystem& midi, Clock& clock,
+                   std::shared_ptr<Queue> queue)
     : workspace(workspace)
     , windows(windows)
     , accessibility(accessibility)
     , screens(screens)
     , pointer(pointer)
+    , midi(midi)
+    , clock(clock)
     , queue(std::move(queue)) {
     workspace.install(*this);
     sink = pointer.addSink([this](const PointerEvent& event) { clicked(event); });
 }
 
 SimKoala::~SimKoala() {
+    {
+        std::lock_guard guard(lock);
+        life.reset();
+        stopMidi();
+    }
     pointer.removeSink(sink);
     if (auto running = processIdentifier()) {
         accessibility.detach(*running);
@@ -104,7 +170,7 @@ std::string SimKoala::page() {
 
 bool SimKoala::keyboardOn() {
     std::lock_guard guard(lock);
-    return keyboard;
+    return current.keyboardMode;
 }
 
 std::vector<SimKoala::Click> SimKoala::clicks() {
@@ -132,11 +198,17 @@ void SimKoala::launched(int32_t processIdentifier) {
         (void)disk.createDirectories(settings.parent_path());
         (void)disk.writeFile(settings, firstRunSettings);
     }
-    accessibility.attach(processIdentifier, this);
-    uint64_t current = run;
-    queue->after(options.windowDelay, [this, processIdentifier, current] {
+    {
+        // Koala takes its settings and map once, as it starts.
         std::lock_guard guard(lock);
-        if (run == current && process == processIdentifier) openWindows(processIdentifier);
+        launchSettings = Settings::read(Paths::koalaSampler());
+        startMidi();
+    }
+    accessibility.attach(processIdentifier, this);
+    uint64_t thisRun = run;
+    queue->after(options.windowDelay, [this, processIdentifier, thisRun] {
+        std::lock_guard guard(lock);
+        if (run == thisRun && process == processIdentifier) openWindows(processIdentifier);
     });
 }
 
@@ -155,8 +227,14 @@ bool SimKoala::quitRequested(int32_t processIdentifier) {
     std::lock_guard guard(lock);
     ++quitCount;
     if (options.refusesQuit || process != processIdentifier) return false;
-    queue->after(options.saveDialogSeconds + options.quitDelay,
-                 [this, processIdentifier] { workspace.exit(processIdentifier); });
+    queue->after(options.saveDialogSeconds + options.quitDelay, [this, processIdentifier] {
+        {
+            // A quitting Koala saves what it has not saved yet.
+            std::lock_guard guard(lock);
+            if (process == processIdentifier && dirty) save();
+        }
+        workspace.exit(processIdentifier);
+    });
     return true;
 }
 
@@ -173,6 +251,12 @@ void SimKoala::exited(int32_t processIdentifier) {
     ++run;
     isFullScreen = transitioning = false;
     mainNumber = smallNumber = menuNumber = 0;
+    // The process is gone: no more clock, no held notes; unsaved changes stay in memory only.
+    stopMidi();
+    isPlaying = isRecording = false;
+    ++transportRun;
+    holds.clear();
+    taps.clear();
 }
 
 std::optional<AXValue> SimKoala::attribute(uint32_t element, const std::string& name) {
@@ -232,10 +316,10 @@ bool SimKoala::performAction(uint32_t element, const std::string& action) {
 
 void SimKoala::beginFullScreen(bool enter) {
     transitioning = true;
-    uint64_t current = run;
-    queue->after(options.fullScreenTransition, [this, enter, current] {
+    uint64_t thisRun = run;
+    queue->after(options.fullScreenTransition, [this, enter, thisRun] {
         std::lock_guard guard(lock);
-        if (run != current || !mainNumber) return;
+        if (run != thisRun || !mainNumber) return;
         transitioning = false;
         auto bounds = windows.bounds(mainNumber);
         if (enter) {
@@ -283,10 +367,516 @@ void SimKoala::clicked(const PointerEvent& event) {
             }
         }
     } else if (currentPage == "sequence" && fx >= 0.265 && fx < 0.343 && fy >= 0.465 && fy < 0.523) {
-        keyboard = !keyboard;
+        current.keyboardMode = !current.keyboardMode;
+        songChanged();
         click.hit = "keyboard";
     }
     clickLog.push_back(click);
+}
+
+// The song side, for tests.
+
+void SimKoala::seed(Song song) {
+    std::lock_guard guard(lock);
+    current = std::move(song);
+    undoStack.clear();
+    redoStack.clear();
+    holds.clear();
+    taps.clear();
+    dirty = false;
+    ++songRevision; // a save already waiting has nothing left to do
+    const auto folder = Paths::koalaSong();
+    FileSystem& disk = FileSystem::local();
+    const auto files = current.files();
+    for (const std::string& name : Song::fileNames()) {
+        const auto path = folder / name;
+        (void)disk.createDirectories(path.parent_path());
+        if (SafeFile::atomicWrite(path, files.at(name), disk)) stamp(path, clock);
+    }
+}
+
+SimKoala::Song SimKoala::song() {
+    std::lock_guard guard(lock);
+    return current;
+}
+
+std::optional<double> SimKoala::frames(int64_t sampleID) {
+    std::lock_guard guard(lock);
+    return current.frames(sampleID);
+}
+
+void SimKoala::saveNow() {
+    std::lock_guard guard(lock);
+    save();
+}
+
+void SimKoala::holdSaves(bool hold) {
+    std::lock_guard guard(lock);
+    savesHeld = hold;
+    if (!hold && dirty) songChanged();
+}
+
+std::vector<std::vector<std::string>> SimKoala::saves() {
+    std::lock_guard guard(lock);
+    return saveLog;
+}
+
+SimKoala::Settings SimKoala::settings() {
+    std::lock_guard guard(lock);
+    return launchSettings;
+}
+
+std::vector<SimKoala::Played> SimKoala::played() {
+    std::lock_guard guard(lock);
+    return playedLog;
+}
+
+std::vector<std::string> SimKoala::commands() {
+    std::lock_guard guard(lock);
+    return commandLog;
+}
+
+std::vector<std::string> SimKoala::uiLog() {
+    std::lock_guard guard(lock);
+    return uiCommands;
+}
+
+bool SimKoala::playing() {
+    std::lock_guard guard(lock);
+    return isPlaying;
+}
+
+bool SimKoala::recording() {
+    std::lock_guard guard(lock);
+    return isRecording;
+}
+
+double SimKoala::transportBeat() {
+    std::lock_guard guard(lock);
+    return beatNow();
+}
+
+// MIDI in and out.
+
+void SimKoala::startMidi() {
+    stopMidi();
+    std::weak_ptr<int> alive = life;
+    auto notify = [this, alive] {
+        auto keep = alive.lock();
+        if (!keep) return;
+        std::lock_guard guard(lock);
+        connectSources();
+    };
+    if (midi.clientCreate("Koala", notify, &client) != midiNoError) {
+        client = 0;
+        return;
+    }
+    auto read = [this, alive](const MidiPacketList& list, void*) {
+        auto keep = alive.lock();
+        if (!keep) return;
+        std::lock_guard guard(lock);
+        received(list);
+    };
+    if (midi.inputPortCreate(client, "Koala Input", read, &inPort) != midiNoError) inPort = 0;
+    if (midi.outputPortCreate(client, "Koala Output", &outPort) != midiNoError) outPort = 0;
+    connectSources();
+}
+
+void SimKoala::stopMidi() {
+    if (client) midi.clientDispose(client);
+    client = inPort = outPort = 0;
+    connected.clear();
+}
+
+void SimKoala::connectSources() {
+    if (!inPort) return;
+    // Koala listens to everything there is: the Push, Tandem's virtual sources, any other device.
+    std::vector<MidiEndpointRef> present;
+    for (size_t i = 0; i < midi.numberOfSources(); ++i) {
+        const MidiEndpointRef source = midi.source(i);
+        if (!source) continue;
+        present.push_back(source);
+        if (std::find(connected.begin(), connected.end(), source) != connected.end()) continue;
+        if (midi.portConnectSource(inPort, source, nullptr) == midiNoError) connected.push_back(source);
+    }
+    std::erase_if(connected, [&](MidiEndpointRef source) {
+        return std::find(present.begin(), present.end(), source) == present.end();
+    });
+}
+
+void SimKoala::received(const MidiPacketList& list) {
+    if (!process) return;
+    forEachChannelMessage(list, [this](const SimMidiMessage& m) { message(m); });
+}
+
+void SimKoala::message(const SimMidiMessage& m) {
+    const int channel = m.channel();
+    const Settings& settings = launchSettings;
+    if (m.kind() == 0x90 && m.data2 > 0) {
+        const HoldKey key{channel, 0, m.data1};
+        if (settings.useMapping) {
+            // A mapped key does its commands and nothing else.
+            auto found = settings.commands.find({channel, false, m.data1});
+            if (found != settings.commands.end()) {
+                for (const std::string& address : found->second)
+                    command(address, m.data2, true, key);
+                return;
+            }
+        }
+        // The keyboard takes its channel while it is on, even when the pads share it.
+        if (current.keyboardMode && channel == settings.keyboardChannel) {
+            const int pad = int(std::clamp<int64_t>(current.selectedPad, 0, 63));
+            const Song::Pad& selected = current.pads[size_t(pad)];
+            if (selected.chopper) {
+                const int chop = m.data1 - 59; // note 60 is chop 1
+                if (chop >= 1 && chop <= int(selected.slices.size()))
+                    playPad(pad, m.data1, chop, 0, m.data2, false, key);
+            } else {
+                playPad(pad, m.data1, std::nullopt, m.data1 - 60, m.data2, false, key);
+            }
+        } else if (channel == settings.padChannel) {
+            const int pad = m.data1 - settings.noteOffset;
+            if (pad >= 0 && pad < 64)
+                playPad(pad, m.data1, std::nullopt, 0, m.data2, settings.canSelectNotes, key);
+        }
+    } else if (m.kind() == 0x80 || m.kind() == 0x90) {
+        release({channel, 0, m.data1});
+    } else if (m.kind() == 0xB0) {
+        const HoldKey key{channel, 1, m.data1};
+        if (m.data2 == 0) release(key);
+        if (!settings.useMapping) return;
+        auto found = settings.commands.find({channel, true, m.data1});
+        if (found == settings.commands.end()) return;
+        for (const std::string& address : found->second)
+            command(address, m.data2, m.data2 > 0, key);
+    }
+}
+
+void SimKoala::playPad(int pad, int note, std::optional<int> chop, double pitch, int velocity, bool select,
+                       const HoldKey& key) {
+    if (select && current.selectedPad != pad) {
+        current.selectedPad = pad;
+        songChanged();
+    }
+    // An empty pad is selected but sounds nothing and records nothing.
+    if (!current.pads[size_t(pad)].loaded()) return;
+    playedLog.push_back({pad, note, chop, velocity, clock.uptime()});
+    release(key); // the same key pressed again ends its earlier note
+    Hold hold;
+    hold.pad = pad;
+    if (chop) hold.slice = *chop - 1;
+    hold.pitch = pitch;
+    hold.velocity = velocity;
+    hold.beat = beatNow();
+    hold.sequence = current.currentSequence;
+    hold.recorded = isPlaying && isRecording && hold.beat >= recordFrom;
+    holds[key] = hold;
+}
+
+void SimKoala::release(const HoldKey& key) {
+    auto found = holds.find(key);
+    if (found == holds.end()) return;
+    const Hold hold = found->second;
+    holds.erase(found);
+    if (hold.recorded && isRecording) land(hold, beatNow());
+}
+
+void SimKoala::land(const Hold& hold, double endBeat) {
+    if (hold.sequence < 0 || hold.sequence >= int64_t(current.sequences.size())) return;
+    const auto& sequence = current.sequences[size_t(hold.sequence)];
+    const double length =
+        double(std::max<int64_t>(1, sequence.bars) * std::max<int64_t>(1, current.beatsPerBar));
+    double beat = std::fmod(hold.beat, length);
+    if (current.quantizing) {
+        const double grid = 4.0 / double(std::max<int64_t>(1, current.quantizeDivision));
+        beat = std::round(beat / grid) * grid;
+        if (beat >= length) beat -= length; // rounded up past the end: the loop's first step
+    }
+    beat = std::max(0.0, std::round(beat * ticksPerBeat) / ticksPerBeat);
+    Song::Note note;
+    note.pad = hold.pad;
+    note.beat = beat;
+    note.length = std::max(1.0, std::round((endBeat - hold.beat) * ticksPerBeat)) / ticksPerBeat;
+    note.pitch = hold.pitch;
+    note.velocity = hold.velocity;
+    note.slice = hold.slice;
+    // A recorded pass is one step of undo: the song as it was before its first note.
+    if (!passRecorded) {
+        pushUndo();
+        passRecorded = true;
+    }
+    auto& notes = current.sequences[size_t(hold.sequence)].notes;
+    auto at = std::upper_bound(notes.begin(), notes.end(), note.beat,
+                               [](double b, const Song::Note& n) { return b < n.beat; });
+    notes.insert(at, note);
+    songChanged();
+}
+
+void SimKoala::finishHolds() {
+    const double now = beatNow();
+    for (auto& entry : holds) {
+        if (!entry.second.recorded) continue;
+        land(entry.second, now);
+        entry.second.recorded = false;
+    }
+}
+
+// Commands.
+
+void SimKoala::command(const std::string& address, int value, bool pressed, const HoldKey& key) {
+    commandLog.push_back(address);
+    if (auto pad = padOfAddress(address)) {
+        if (pressed) {
+            const int note = std::get<1>(key) == 0 ? std::get<2>(key) : 0;
+            playPad(*pad, note, std::nullopt, 0, value, launchSettings.canSelectNotes, key);
+        } else {
+            release(key);
+        }
+        return;
+    }
+    const Song before = current;
+    if (address.starts_with("/perform/fx/")) {
+        for (auto& effect : current.effects) {
+            if (Song::effectAddress(effect.name) != address) continue;
+            // Zero lets go of the effect and leaves its amount where it was.
+            if (value > 0) effect.value = std::clamp(value, 0, 127) / 127.0;
+            effect.on = value > 0;
+        }
+    } else if (current.turn(address, value, options.startKeepsEnd)) {
+        // knobs change the song but make no undo step
+    } else if (pressed && !buttonCommand(address)) {
+        uiCommands.push_back(address);
+    }
+    if (current != before) songChanged();
+}
+
+bool SimKoala::buttonCommand(const std::string& a) {
+    Song::Pad& pad = current.pads[size_t(std::clamp<int64_t>(current.selectedPad, 0, 63))];
+    // A seeded song may name a sequence it does not have; its sequence edits then do nothing.
+    Song::Sequence none;
+    const bool hasSequence =
+        current.currentSequence >= 0 && current.currentSequence < int64_t(current.sequences.size());
+    Song::Sequence& sequence = hasSequence ? current.sequences[size_t(current.currentSequence)] : none;
+    // Edits are undo steps: the song before them goes on the undo stack when they change anything.
+    auto edit = [&](auto&& change) {
+        const Song before = current;
+        change();
+        if (current != before) {
+            undoStack.push_back(before);
+            if (undoStack.size() > undoDepth) undoStack.erase(undoStack.begin());
+            redoStack.clear();
+        }
+    };
+    auto tempo = [&](double bpm) {
+        reanchor();
+        current.bpm = std::max(1.0, bpm);
+    };
+    const double now = clock.uptime();
+
+    if (a == "/currPad/sample/oneshot/toggle")
+        pad.oneShot = !pad.oneShot;
+    else if (a == "/currPad/sample/loop/toggle")
+        pad.loop = !pad.loop;
+    else if (a == "/currPad/sample/reverse/toggle")
+        pad.reverse = !pad.reverse;
+    else if (a == "/mute/toggle")
+        pad.muted = !pad.muted;
+    else if (a == "/solo/toggle")
+        current.sampleSolo = !current.sampleSolo;
+    else if (a == "/mixer/channels/main/mute/toggle")
+        current.master.mute = !current.master.mute;
+    else if (auto bus = mixerBus(a, "/mute/toggle"))
+        current.buses[size_t(*bus)].mute = !current.buses[size_t(*bus)].mute;
+    else if (auto bus = mixerBus(a, "/solo/toggle"))
+        current.buses[size_t(*bus)].solo = !current.buses[size_t(*bus)].solo;
+    else if (a == "/metro/toggle")
+        current.metronome = !current.metronome;
+    else if (a == "/sequencer/recordQuantize/toggle")
+        current.quantizing = !current.quantizing;
+    else if (a == "/perform/hold/toggle")
+        current.fxHold = !current.fxHold;
+    else if (a == "/keyboard/toggle")
+        current.keyboardMode = !current.keyboardMode;
+    else if (a == "/sequencer/bpm/++")
+        tempo(current.bpm.value_or(120) + 1);
+    else if (a == "/sequencer/bpm/--")
+        tempo(current.bpm.value_or(120) - 1);
+    else if (a == "/sequencer/tapTempo") {
+        if (!taps.empty() && now - taps.back() > 2.0) taps.clear();
+        taps.push_back(now);
+        if (taps.size() > 5) taps.erase(taps.begin());
+        if (taps.size() >= 2 && now > taps.front())
+            tempo(double(taps.size() - 1) * 60.0 / (now - taps.front()));
+    } else if (a == "/currSequence/numBars/++")
+        edit([&] { ++sequence.bars; });
+    else if (a == "/currSequence/numBars/--")
+        edit([&] { sequence.bars = std::max<int64_t>(1, sequence.bars - 1); });
+    else if (a == "/currSequence/numBars/*2") {
+        edit([&] {
+            const double shift = double(sequence.bars * current.beatsPerBar);
+            std::vector<Song::Note> repeated = sequence.notes;
+            for (Song::Note& note : repeated)
+                note.beat += shift;
+            sequence.notes.insert(sequence.notes.end(), repeated.begin(), repeated.end());
+            sequence.bars *= 2;
+        });
+    } else if (a == "/currSequence/clear")
+        edit([&] { sequence.notes.clear(); });
+    else if (auto number = numberAfter(a, "/sequencer/sequences/", 32)) {
+        // Choosing a slot past the last sequence makes empty ones up to it.
+        if (size_t(*number) >= current.sequences.size()) current.sequences.resize(size_t(*number) + 1);
+        current.currentSequence = *number;
+    } else if (a == "/currPad/delete")
+        edit([&] { pad = Song::Pad{}; });
+    else if (a == "/undo" || a == "/redo") {
+        auto& from = a == "/undo" ? undoStack : redoStack;
+        auto& to = a == "/undo" ? redoStack : undoStack;
+        if (!from.empty()) {
+            to.push_back(current);
+            // What only lives while Koala runs is not part of the history.
+            Song restored = from.back();
+            from.pop_back();
+            restored.metronome = current.metronome;
+            restored.sampleSolo = current.sampleSolo;
+            for (size_t i = 0; i < restored.effects.size(); ++i)
+                restored.effects[i].on = current.effects[i].on;
+            current = std::move(restored);
+        }
+    } else if (a == "/sequencer/play/toggle")
+        setPlaying(!isPlaying);
+    else if (a == "/sequencer/record/toggle")
+        setRecording(!isRecording);
+    else {
+        if (a == "/mixer/show") mixer = true;
+        if (a == "/mixer/hide") mixer = false;
+        return false;
+    }
+    return true;
+}
+
+// The transport.
+
+double SimKoala::beatNow() const {
+    if (!isPlaying) return 0;
+    return anchorBeat + (clock.uptime() - anchorTime) * current.bpm.value_or(120) / 60.0;
+}
+
+void SimKoala::reanchor() {
+    anchorBeat = beatNow();
+    anchorTime = clock.uptime();
+}
+
+void SimKoala::setPlaying(bool on) {
+    if (on == isPlaying) return;
+    if (!on) {
+        setRecording(false);
+        isPlaying = false;
+        ++transportRun;
+        holds.clear();
+        sendClock(0xFC);
+        return;
+    }
+    isPlaying = true;
+    anchorTime = nextTick = clock.uptime();
+    anchorBeat = 0;
+    sendClock(0xFA);
+    tick(++transportRun);
+}
+
+void SimKoala::setRecording(bool on) {
+    if (on == isRecording) return;
+    if (!on) {
+        finishHolds();
+        isRecording = false;
+        return;
+    }
+    isRecording = true;
+    passRecorded = false;
+    if (isPlaying) {
+        recordFrom = beatNow();
+        return;
+    }
+    // From a stop Koala counts in one pass of the current sequence.
+    const auto& sequences = current.sequences;
+    const int64_t bars = current.currentSequence >= 0 && current.currentSequence < int64_t(sequences.size())
+                             ? sequences[size_t(current.currentSequence)].bars
+                             : 1;
+    recordFrom = double(std::max<int64_t>(1, bars) * std::max<int64_t>(1, current.beatsPerBar));
+    setPlaying(true);
+}
+
+void SimKoala::tick(uint64_t transport) {
+    if (transport != transportRun || !isPlaying) return;
+    sendClock(0xF8);
+    nextTick += 60.0 / (current.bpm.value_or(120) * 24.0);
+    std::weak_ptr<int> alive = life;
+    queue->after(std::max(0.0, nextTick - clock.uptime()), [this, alive, transport] {
+        auto keep = alive.lock();
+        if (!keep) return;
+        std::lock_guard guard(lock);
+        tick(transport);
+    });
+}
+
+void SimKoala::sendClock(uint8_t byte) {
+    if (!outPort) return;
+    // Tandem's Push side follows Koala's transport through this one destination.
+    MidiEndpointRef target = 0;
+    for (size_t i = 0; i < midi.numberOfDestinations() && !target; ++i) {
+        const MidiEndpointRef destination = midi.destination(i);
+        std::string name;
+        if (midi.stringProperty(destination, MidiProperty::name, &name) == midiNoError &&
+            name == "Tandem Push")
+            target = destination;
+    }
+    if (!target) return;
+    uint8_t buffer[32];
+    MidiPacketListBuilder builder(buffer);
+    const uint8_t data[1] = {byte};
+    builder.add(clock.hostTime(), data);
+    midi.send(outPort, target, builder.list());
+}
+
+// History and saving.
+
+void SimKoala::pushUndo() {
+    undoStack.push_back(current);
+    if (undoStack.size() > undoDepth) undoStack.erase(undoStack.begin());
+    redoStack.clear();
+}
+
+void SimKoala::songChanged() {
+    ++songRevision;
+    dirty = true;
+    if (savesHeld) return;
+    const uint64_t revision = songRevision;
+    std::weak_ptr<int> alive = life;
+    queue->after(options.saveDelay, [this, alive, revision] {
+        auto keep = alive.lock();
+        if (!keep) return;
+        std::lock_guard guard(lock);
+        // Only after a quiet spell, and only a running Koala saves.
+        if (revision == songRevision && dirty && !savesHeld && process) save();
+    });
+}
+
+void SimKoala::save() {
+    dirty = false;
+    const auto folder = Paths::koalaSong();
+    FileSystem& disk = FileSystem::local();
+    const auto files = current.files();
+    std::vector<std::string> written;
+    for (const std::string& name : Song::fileNames()) {
+        const auto path = folder / name;
+        const std::string& bytes = files.at(name);
+        auto old = disk.readFile(path);
+        if (old && *old == bytes) continue;
+        (void)disk.createDirectories(path.parent_path());
+        if (!SafeFile::atomicWrite(path, bytes, disk)) continue;
+        stamp(path, clock);
+        written.push_back(name);
+    }
+    if (!written.empty()) saveLog.push_back(std::move(written));
 }
 
 } // namespace tandem

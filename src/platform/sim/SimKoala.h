@@ -1,13 +1,20 @@
 #pragma once
 
+#include "base/Clock.h"
 #include "platform/sim/SimAccessibility.h"
+#include "platform/sim/SimKoalaSettings.h"
+#include "platform/sim/SimKoalaSong.h"
+#include "platform/sim/SimMidiSystem.h"
 #include "platform/sim/SimPointer.h"
 #include "platform/sim/SimScreens.h"
 #include "platform/sim/SimWindowServer.h"
 #include "platform/sim/SimWorkspace.h"
 
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace tandem {
@@ -17,6 +24,13 @@ namespace tandem {
 // goes full screen through Accessibility, and reacts to clicks on its bank, mixer, tab and keyboard
 // buttons so that a test sees where a forwarded click landed. Misbehaviour on demand. Its calls
 // arrive on the rig's queues; everything here is single-threaded in virtual time.
+//
+// It is also Koala's MIDI and song side. At each launch it reads its settings and MIDI map (a changed
+// map counts from the next launch), listens to every MIDI source, plays pads and its keyboard, runs
+// mapped commands on its song, sends MIDI clock to "Tandem Push" while playing, records, undoes, and
+// saves its five song files after a quiet second, dated by the virtual clock. Undo steps are whole-song
+// snapshots taken before a pad delete, a sequence clear, a change of bars and a recorded pass; knob
+// moves, switches and selection make none, so an undo also takes back the knob moves made since.
 class SimKoala final : public SimApplication, public SimAccessible {
 public:
     // Accessibility elements of the application.
@@ -24,6 +38,7 @@ public:
 
     struct Options {
         std::filesystem::path location = "/Applications/koala.app";
+        std::optional<std::string> version = "2.0.11";
         double launchDelay = 1.0; // opened → finished launching
         double windowDelay = 0.3; // finished launching → windows on screen
         double quitDelay = 0.2;   // accepted quit → gone
@@ -38,10 +53,26 @@ public:
         bool windowsMistyped = false;            // "AXWindows" is not a list of elements
         bool sizeUnreadable = false;             // "AXSize" cannot be read
         bool sizeMistyped = false;               // "AXSize" is not a size
+        double saveDelay = 1.0;                  // seconds without a song change before it saves
+        bool startKeepsEnd = true; // moving START keeps the end; false: keeps the length (older Koalas)
+    };
+
+    using Song = SimKoalaSong;
+    using Settings = SimKoalaSettings;
+
+    // A note Koala sounded.
+    struct Played {
+        int pad = 0;             // 0-63
+        int note = 0;            // the MIDI note that played it
+        std::optional<int> chop; // 1-based chop of a chopper played from the keyboard
+        int velocity = 0;
+        double time = 0; // the clock's uptime
+        bool operator==(const Played&) const = default;
     };
 
     SimKoala(SimWorkspace& workspace, SimWindowServer& windows, SimAccessibility& accessibility,
-             SimScreens& screens, SimPointer& pointer, std::shared_ptr<Queue> queue);
+             SimScreens& screens, SimPointer& pointer, SimMidiSystem& midi, Clock& clock,
+             std::shared_ptr<Queue> queue);
     ~SimKoala() override;
 
     Options options;
@@ -66,10 +97,35 @@ public:
     // Every "AXPosition" asked of its main window, taken or not.
     std::vector<Point> positionRequests();
 
+    // The song. `seed` makes `song` the current state and writes all five files at once (dated by
+    // the virtual clock), forgetting the undo history and any pending save; a fresh Koala holds
+    // `Song::standard()` and writes nothing until its song changes.
+    void seed(Song song);
+    Song song();
+    std::optional<double> frames(int64_t sampleID);
+    // Writes the files whose content changed now; `holdSaves(true)` keeps it from saving until
+    // released (a change meanwhile is saved a quiet `saveDelay` after the release).
+    void saveNow();
+    void holdSaves(bool hold);
+    // The files each save wrote, relative to the song folder; saves that found nothing to write and
+    // seeds are not listed.
+    std::vector<std::vector<std::string>> saves();
+    // Settings as read at the last launch.
+    Settings settings();
+    std::vector<Played> played();
+    // Every command address run, in order, and those that only touch Koala's screen.
+    std::vector<std::string> commands();
+    std::vector<std::string> uiLog();
+    bool playing();
+    bool recording();
+    // Beats since the transport started (0 when stopped).
+    double transportBeat();
+
     // SimApplication
     std::string bundleIdentifier() const override { return "com.elf-audio.koala-mac"; }
     std::string name() const override { return "Koala"; }
     std::filesystem::path location() const override { return options.location; }
+    std::optional<std::string> version() const override { return options.version; }
     double launchDelay() const override { return options.launchDelay; }
     void launched(int32_t processIdentifier) override;
     bool quitRequested(int32_t processIdentifier) override;
@@ -86,13 +142,50 @@ private:
     void beginFullScreen(bool enter);
     void clicked(const PointerEvent& event);
 
+    // The MIDI and song side; all with the lock held.
+    struct Hold {
+        int64_t pad = 0;
+        std::optional<int64_t> slice;
+        double pitch = 0;
+        double velocity = 0;
+        double beat = 0; // transport beat of the press
+        int64_t sequence = 0;
+        bool recorded = false;
+    };
+    using HoldKey = std::tuple<int, int, int>; // channel, 0 note / 1 controller, number
+    void startMidi();
+    void stopMidi();
+    void connectSources();
+    void received(const MidiPacketList& list);
+    void message(const SimMidiMessage& message);
+    void release(const HoldKey& key);
+    void command(const std::string& address, int value, bool pressed, const HoldKey& key);
+    bool buttonCommand(const std::string& address);
+    void playPad(int pad, int note, std::optional<int> chop, double pitch, int velocity, bool select,
+                 const HoldKey& key);
+    void land(const Hold& hold, double endBeat);
+    void finishHolds();
+    void setPlaying(bool on);
+    void setRecording(bool on);
+    double beatNow() const;
+    void reanchor();
+    void tick(uint64_t transport);
+    void sendClock(uint8_t byte);
+    void pushUndo();
+    void songChanged();
+    void save();
+
     SimWorkspace& workspace;
     SimWindowServer& windows;
     SimAccessibility& accessibility;
     SimScreens& screens;
     SimPointer& pointer;
+    SimMidiSystem& midi;
+    Clock& clock;
     std::shared_ptr<Queue> queue;
     int sink = 0;
+    // Delayed steps and MIDI handlers hold this weakly, so none outlives Koala.
+    std::shared_ptr<int> life = std::make_shared<int>(0);
 
     std::recursive_mutex lock;
     std::optional<int32_t> process;
@@ -106,9 +199,27 @@ private:
     int bank = 0;
     bool mixer = false;
     std::string currentPage = "sample";
-    bool keyboard = false;
     std::vector<Click> clickLog;
     std::vector<Point> positions;
+
+    Song current = Song::standard();
+    Settings launchSettings;
+    MidiClientRef client = 0;
+    MidiPortRef inPort = 0, outPort = 0;
+    std::vector<MidiEndpointRef> connected;
+    std::map<HoldKey, Hold> holds;
+    std::vector<Played> playedLog;
+    std::vector<std::string> commandLog, uiCommands;
+    std::vector<Song> undoStack, redoStack;
+    std::vector<double> taps;
+    // Transport: the beat at `anchorTime`, moving at the current tempo.
+    bool isPlaying = false, isRecording = false, passRecorded = false;
+    double recordFrom = 0, anchorTime = 0, anchorBeat = 0, nextTick = 0;
+    uint64_t transportRun = 0;
+    // Saving: every change bumps the revision; a save runs when it has not moved for `saveDelay`.
+    uint64_t songRevision = 0;
+    bool dirty = false, savesHeld = false;
+    std::vector<std::vector<std::string>> saveLog;
 };
 
 } // namespace tandem

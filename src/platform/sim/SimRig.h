@@ -48,7 +48,7 @@ public:
     SimPointer pointer;
     SimPanels panels{main};
     SimProcesses processes;
-    SimKoala koala{workspace, windows, accessibility, screens, pointer, system};
+    SimKoala koala{workspace, windows, accessibility, screens, pointer, midi, time, system};
     SimTouchDriver touchDriver{processes, screens, pointer, system};
     SimMpcTouch mpc{midi, false};
     SimPush2 push{midi, false};

@@ -114,6 +114,14 @@ std::optional<std::filesystem::path> SimWorkspace::urlForApplication(const std::
     return found->second.application->location();
 }
 
+std::optional<std::string> SimWorkspace::applicationVersion(const std::filesystem::path& location) {
+    std::lock_guard guard(lock);
+    for (auto& [bundle, entry] : installed) {
+        if (entry.application->location() == location) return entry.application->version();
+    }
+    return std::nullopt;
+}
+
 void SimWorkspace::openApplication(const std::filesystem::path& location, OpenCompletion completion) {
     SimApplication* application = nullptr;
     std::optional<RunningApplication> running;

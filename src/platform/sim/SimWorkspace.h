@@ -17,6 +17,7 @@ public:
     virtual std::string bundleIdentifier() const = 0;
     virtual std::string name() const = 0;
     virtual std::filesystem::path location() const = 0;
+    virtual std::optional<std::string> version() const { return std::nullopt; }
     // Seconds from being opened to having finished launching.
     virtual double launchDelay() const { return 0.5; }
     virtual void launched(int32_t /*processIdentifier*/) {}
@@ -52,6 +53,7 @@ public:
 
     std::vector<RunningApplication> runningApplications() override;
     std::optional<std::filesystem::path> urlForApplication(const std::string& bundleIdentifier) override;
+    std::optional<std::string> applicationVersion(const std::filesystem::path& location) override;
     void openApplication(const std::filesystem::path& location, OpenCompletion completion) override;
     bool activate(int32_t processIdentifier, unsigned options) override;
     bool terminate(int32_t processIdentifier) override;

@@ -122,3 +122,36 @@ TEST_F(KoalaPerformanceFeedTest, EveryEffectIsRecognisedByItsCanonicalKey) {
 
 } // namespace
 } // namespace tandem
+
+#include "support/ScratchHome.h"
+#include "tandem/audio/KoalaAudioSignature.h"
+
+namespace tandem {
+namespace {
+
+TEST(KoalaAudioSignature, ChangesWithARewriteOrAReplacementAndNeedsTheFile) {
+    testing::ScratchHome home;
+    const auto file = home.path() / "7.wav";
+    EXPECT_FALSE(KoalaAudioSignature::of(file));
+    testing::ScratchHome::write(file, "RIFF one");
+    auto first = KoalaAudioSignature::of(file);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->path, file.string());
+    EXPECT_EQ(first->size, 8u);
+    EXPECT_NE(first->fileNumber, 0u);
+    EXPECT_EQ(KoalaAudioSignature::of(file), first); // nothing changed, nothing differs
+
+    // The same bytes under the same name, as a new file with the old date: only its number differs.
+    testing::ScratchHome::write(home.path() / "new.wav", "RIFF one");
+    std::filesystem::last_write_time(home.path() / "new.wav", std::filesystem::last_write_time(file));
+    std::filesystem::rename(home.path() / "new.wav", file);
+    auto replaced = KoalaAudioSignature::of(file);
+    ASSERT_TRUE(replaced);
+    EXPECT_EQ(replaced->modified, first->modified);
+    EXPECT_NE(replaced->fileNumber, first->fileNumber);
+    EXPECT_NE(replaced, first);
+    EXPECT_NE(KoalaAudioSignatureHash{}(*replaced), KoalaAudioSignatureHash{}(*first));
+}
+
+} // namespace
+} // namespace tandem
