@@ -1,6 +1,6 @@
 // The simulated Koala's MIDI and song side: its settings and map taken at launch, pads and keyboard,
-// mapped commands on its song, MIDI clock, recording, undo, and the five song files it saves, read
-// back with Tandem's own reader.
+// mapped commands on its song, MIDI clock, recording, undo, the five song files it saves, read back
+// with Tandem's own reader, and the sample files it writes, read back byte by byte.
 #include "platform/sim/SimRig.h"
 #include "support/KoalaFiles.h"
 #include "tandem/integration/KoalaSession.h"
@@ -12,6 +12,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
+#include <future>
+#include <numbers>
+#include <thread>
 
 namespace tandem {
 namespace {
@@ -817,6 +821,282 @@ TEST(SimKoalaCommands, EncodersButtonsAndEffectsChangeTheSong) {
     EXPECT_EQ(bench.rig.koala.uiLog(), std::vector<std::string>{"/mixer/show"});
     EXPECT_TRUE(bench.rig.koala.mixerOpen());
     EXPECT_EQ(song(), before);
+}
+
+// A WAV file taken apart by hand, so that what the simulated Koala writes is checked without the
+// library that wrote it.
+struct WavFile {
+    int format = 0; // 1: integer PCM, 3: IEEE float
+    int channels = 0;
+    int rate = 0;
+    int bits = 0;
+    std::string data;
+
+    int64_t frames() const { return int64_t(data.size()) / (channels * bits / 8); }
+    double sample(int64_t frame, int channel) const {
+        const size_t width = size_t(bits / 8);
+        const char* at = data.data() + (size_t(frame) * size_t(channels) + size_t(channel)) * width;
+        if (format == 3) {
+            float value;
+            std::memcpy(&value, at, 4);
+            return value;
+        }
+        uint64_t raw = 0;
+        for (size_t i = 0; i < width; ++i)
+            raw |= uint64_t(uint8_t(at[i])) << (8 * i);
+        const int64_t code = int64_t(raw << (64 - 8 * width)) >> (64 - 8 * width); // sign-extended
+        return double(code) / double(int64_t(1) << (bits - 1));
+    }
+
+    static std::optional<WavFile> parse(const std::string& bytes) {
+        auto u32 = [&](size_t at) {
+            uint32_t v = 0;
+            for (size_t i = 0; i < 4; ++i)
+                v |= uint32_t(uint8_t(bytes[at + i])) << (8 * i);
+            return v;
+        };
+        auto u16 = [&](size_t at) { return uint16_t(uint8_t(bytes[at]) | uint8_t(bytes[at + 1]) << 8); };
+        if (bytes.size() < 12 || bytes.compare(0, 4, "RIFF") != 0 || bytes.compare(8, 4, "WAVE") != 0)
+            return std::nullopt;
+        WavFile wav;
+        bool haveFormat = false, haveData = false;
+        for (size_t at = 12; at + 8 <= bytes.size();) {
+            const std::string id = bytes.substr(at, 4);
+            const size_t size = u32(at + 4);
+            if (at + 8 + size > bytes.size()) return std::nullopt;
+            if (id == "fmt ") {
+                wav.format = u16(at + 8);
+                wav.channels = u16(at + 10);
+                wav.rate = int(u32(at + 12));
+                wav.bits = u16(at + 22);
+                haveFormat = true;
+            } else if (id == "data") {
+                wav.data = bytes.substr(at + 8, size);
+                haveData = true;
+            }
+            at += 8 + size + (size & 1);
+        }
+        if (!haveFormat || !haveData || wav.channels < 1 || wav.bits < 8) return std::nullopt;
+        return wav;
+    }
+};
+
+using Shape = SimKoala::SampleShape;
+using Encoding = Shape::Encoding;
+
+TEST(SimKoalaSamples, LoadingWritesTheWaveIntoTheSongAndSaves) {
+    struct Case {
+        const char* name;
+        Shape shape;
+        int format, bits;
+        std::function<double(int64_t frame, int channel)> expected;
+    };
+    const double pi = std::numbers::pi;
+    const Case cases[] = {
+        {"silence", Shape::silence(1000), 1, 16, [](int64_t, int) { return 0.0; }},
+        {"a constant level, stereo, 24-bit at 48 kHz",
+         Shape::constant(-0.5, 3000).stereo().as(Encoding::pcm24).at(48000), 1, 24,
+         [](int64_t, int) { return -0.5; }},
+        {"silent first half then full scale, 32-bit", Shape::silentThenFull(5001).as(Encoding::pcm32), 1, 32,
+         [](int64_t f, int) { return f < 2500 ? 0.0 : 1.0; }},
+        {"a ramp on three float channels", Shape::ramp(4410).withChannels(3).as(Encoding::float32), 3, 32,
+         [](int64_t f, int) { return double(f) / 4409; }},
+        {"a sine, quieter on the left", Shape::sine(1000, 22050).at(22050).stereo().withLevels({0.5, 1.0}), 1,
+         16,
+         [pi](int64_t f, int c) {
+             return (c == 0 ? 0.5 : 1.0) * std::sin(2 * pi * 1000 * double(f) / 22050);
+         }},
+    };
+    Bench bench;
+    bench.rig.koala.seed(Song::standard());
+    bench.rig.time.advance(500);
+    int pad = 20;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto id = bench.rig.koala.loadSample(pad, c.shape, std::string("Take ") + std::to_string(pad));
+        ASSERT_TRUE(id);
+        EXPECT_EQ(*id, 14 + (pad - 20)); // after the standard song's thirteen
+        const auto file = bench.files.song / "sampler" / (std::to_string(*id) + ".wav");
+        EXPECT_EQ(SimKoala::samplePath(*id), file);
+        auto wav = WavFile::parse(ScratchHome::read(file));
+        ASSERT_TRUE(wav);
+        EXPECT_EQ(wav->format, c.format);
+        EXPECT_EQ(wav->bits, c.bits);
+        EXPECT_EQ(wav->channels, c.shape.channels);
+        EXPECT_EQ(wav->rate, c.shape.sampleRate);
+        ASSERT_EQ(wav->frames(), c.shape.frames);
+        // Integers clip full scale to their largest code.
+        const double step = c.format == 3 ? 1e-6 : 1.0 / double(int64_t(1) << (c.bits - 1));
+        int wrong = 0;
+        for (int64_t f = 0; f < wav->frames() && wrong < 3; ++f) {
+            for (int ch = 0; ch < wav->channels; ++ch) {
+                if (std::fabs(wav->sample(f, ch) - c.expected(f, ch)) > step) {
+                    ADD_FAILURE() << "frame " << f << " channel " << ch << ": " << wav->sample(f, ch);
+                    ++wrong;
+                }
+            }
+        }
+        const auto date =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(bench.rig.time.date().time_since_epoch())
+                .count();
+        EXPECT_EQ(modifiedNanoseconds(file), date);
+
+        // In the song, on the pad, and saved.
+        const Song song = bench.rig.koala.song();
+        ASSERT_FALSE(song.samples.empty());
+        EXPECT_EQ(song.samples.back(),
+                  (Song::Sample{*id, "/Users/koala/Music/Samples/Take " + std::to_string(pad) + ".wav",
+                                double(c.shape.frames)}));
+        Song::Pad loaded;
+        loaded.sampleID = *id;
+        loaded.end = double(c.shape.frames);
+        EXPECT_EQ(song.pads[size_t(pad)], loaded);
+        EXPECT_EQ(bench.rig.koala.frames(*id), double(c.shape.frames));
+        ASSERT_FALSE(bench.rig.koala.saves().empty());
+        EXPECT_EQ(bench.rig.koala.saves().back(), std::vector<std::string>{"sampler/sampler.json"});
+        auto saved = bench.saved();
+        ASSERT_TRUE(saved);
+        EXPECT_EQ(saved->pads.at(pad).sampleID, *id);
+        EXPECT_EQ(saved->pads.at(pad).frames, double(c.shape.frames));
+        EXPECT_EQ(saved->pads.at(pad).label, "Take " + std::to_string(pad));
+        EXPECT_EQ(*saved, expectedSession(song));
+        ++pad;
+        bench.rig.time.advance(1);
+    }
+    EXPECT_EQ(bench.rig.koala.saves().size(), std::size(cases));
+    EXPECT_FALSE(bench.rig.koala.loadSample(64, Shape::silence(10)));
+    EXPECT_FALSE(bench.rig.koala.loadSample(-1, Shape::silence(10)));
+}
+
+TEST(SimKoalaSamples, RewritingKeepsTheFileAndReplacingMakesANewOne) {
+    Bench bench;
+    bench.rig.koala.seed(Song::standard());
+    bench.rig.time.advance(100);
+    const auto id = bench.rig.koala.loadSample(20, Shape::ramp(4410));
+    ASSERT_TRUE(id);
+    const auto file = SimKoala::samplePath(*id);
+    struct stat first {};
+    ASSERT_EQ(::stat(file.c_str(), &first), 0);
+    const auto nanoseconds = [&] {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(bench.rig.time.date().time_since_epoch())
+            .count();
+    };
+
+    // In place and shorter: the same file, new bytes and date; the pad's end follows the sample.
+    bench.rig.time.advance(1);
+    ASSERT_TRUE(bench.rig.koala.rewriteSample(*id, Shape::constant(0.5, 2000)));
+    struct stat rewritten {};
+    ASSERT_EQ(::stat(file.c_str(), &rewritten), 0);
+    EXPECT_EQ(rewritten.st_ino, first.st_ino);
+    EXPECT_LT(rewritten.st_size, first.st_size);
+    EXPECT_EQ(modifiedNanoseconds(file), nanoseconds());
+    auto wav = WavFile::parse(ScratchHome::read(file));
+    ASSERT_TRUE(wav);
+    ASSERT_EQ(wav->frames(), 2000);
+    EXPECT_EQ(wav->sample(1999, 0), 0.5);
+    EXPECT_EQ(bench.rig.koala.frames(*id), 2000);
+    EXPECT_EQ(bench.rig.koala.song().pads[20].end, 2000);
+    EXPECT_EQ(bench.saved()->pads.at(20).end, 2000);
+
+    // Replaced: a new file under the same name, nothing left beside it.
+    bench.rig.time.advance(1);
+    ASSERT_TRUE(bench.rig.koala.replaceSample(*id, Shape::silentThenFull(2000).as(Encoding::float32)));
+    struct stat replaced {};
+    ASSERT_EQ(::stat(file.c_str(), &replaced), 0);
+    EXPECT_NE(replaced.st_ino, rewritten.st_ino);
+    EXPECT_EQ(modifiedNanoseconds(file), nanoseconds());
+    wav = WavFile::parse(ScratchHome::read(file));
+    ASSERT_TRUE(wav);
+    EXPECT_EQ(wav->format, 3);
+    EXPECT_EQ(wav->sample(999, 0), 0.0);
+    EXPECT_EQ(wav->sample(1000, 0), 1.0);
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(file.parent_path()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{std::to_string(*id) + ".wav", "sampler.json"}));
+
+    // The chopper's sample cut to 100000 frames: slices past the end go, the end comes in, the start
+    // stays.
+    Song chopped = bench.rig.koala.song();
+    chopped.pads[12].start = 30000;
+    bench.rig.koala.seed(chopped);
+    ASSERT_TRUE(bench.rig.koala.replaceSample(13, Shape::constant(0.25, 100000)));
+    const Song::Pad chopper = bench.rig.koala.song().pads[12];
+    EXPECT_EQ(chopper.slices, (std::vector<double>{0, 44100, 88200}));
+    EXPECT_EQ(chopper.end, 100000);
+    EXPECT_EQ(chopper.start, 30000);
+    EXPECT_EQ(bench.saved()->pads.at(12).slices, (std::vector<double>{0, 44100, 88200}));
+
+    // A sample the song does not have is neither rewritten nor replaced.
+    EXPECT_FALSE(bench.rig.koala.rewriteSample(999, Shape::silence(10)));
+    EXPECT_FALSE(bench.rig.koala.replaceSample(999, Shape::silence(10)));
+    EXPECT_FALSE(std::filesystem::exists(SimKoala::samplePath(999)));
+}
+
+TEST(SimKoalaSamples, FolderChangesAreToldOnKoalasQueueOutsideItsLock) {
+    Bench bench;
+    bench.mapped({{"/currPad/volume", 14, "cc", 1}});
+    const auto song = bench.files.song;
+    const auto sampler = song / "sampler";
+    std::vector<std::filesystem::path> told;
+    // Threads that asked for Koala's song from inside the hook; joined before the rig goes, even when
+    // one had to wait for the hook to return.
+    struct Askers {
+        std::vector<std::thread> threads;
+        ~Askers() {
+            for (auto& thread : threads)
+                thread.join();
+        }
+    } askers;
+    bench.rig.koala.onFolderChanged = [&](const std::filesystem::path& folder) {
+        EXPECT_TRUE(bench.rig.system->isCurrent());
+        // Another thread can take Koala's lock meanwhile: the hook is not called with it held.
+        std::promise<void> asked;
+        auto answered = asked.get_future();
+        askers.threads.emplace_back([&bench, asked = std::move(asked)]() mutable {
+            (void)bench.rig.koala.song();
+            asked.set_value();
+        });
+        EXPECT_EQ(answered.wait_for(std::chrono::seconds(2)), std::future_status::ready)
+            << "the hook was called with Koala's lock held";
+        told.push_back(folder);
+    };
+    using Paths = std::vector<std::filesystem::path>;
+
+    bench.rig.koala.seed(Song::standard());
+    EXPECT_TRUE(told.empty()); // later, not from inside the write
+    bench.rig.time.runUntilIdle();
+    EXPECT_EQ(told, Paths{song});
+
+    told.clear();
+    const auto id = bench.rig.koala.loadSample(30, Shape::sine(220, 8000));
+    ASSERT_TRUE(id);
+    EXPECT_TRUE(told.empty());
+    bench.rig.time.runUntilIdle();
+    EXPECT_EQ(told, (Paths{sampler, song}));
+
+    // Same length: the song files stay as they are, only the sample folder changed.
+    told.clear();
+    ASSERT_TRUE(bench.rig.koala.rewriteSample(*id, Shape::constant(0.1, 8000)));
+    bench.rig.time.runUntilIdle();
+    EXPECT_EQ(told, Paths{sampler});
+
+    told.clear();
+    ASSERT_TRUE(bench.rig.koala.replaceSample(*id, Shape::constant(0.1, 4000)));
+    bench.rig.time.runUntilIdle();
+    EXPECT_EQ(told, (Paths{sampler, song}));
+
+    // Koala's own save after a knob move, and none when a save finds nothing to write.
+    told.clear();
+    bench.launch();
+    bench.turn(14, 1, 90);
+    bench.rig.time.advance(2);
+    EXPECT_EQ(told, Paths{song});
+    told.clear();
+    bench.rig.koala.saveNow();
+    bench.rig.time.runUntilIdle();
+    EXPECT_TRUE(told.empty());
 }
 
 } // namespace

@@ -393,6 +393,7 @@ void SimKoala::seed(Song song) {
         (void)disk.createDirectories(path.parent_path());
         if (SafeFile::atomicWrite(path, files.at(name), disk)) stamp(path, clock);
     }
+    folderChanged(folder);
 }
 
 SimKoala::Song SimKoala::song() {
@@ -876,7 +877,90 @@ void SimKoala::save() {
         stamp(path, clock);
         written.push_back(name);
     }
-    if (!written.empty()) saveLog.push_back(std::move(written));
+    if (written.empty()) return;
+    saveLog.push_back(std::move(written));
+    folderChanged(folder);
+}
+
+void SimKoala::folderChanged(const std::filesystem::path& folder) {
+    // As a file system event would, the news comes later and from elsewhere: whoever hears it may call
+    // straight back into Koala.
+    std::weak_ptr<int> alive = life;
+    queue->async([this, alive, folder] {
+        auto keep = alive.lock();
+        if (keep && onFolderChanged) onFolderChanged(folder);
+    });
+}
+
+// Samples.
+
+std::filesystem::path SimKoala::samplePath(int64_t sampleID) {
+    return Paths::koalaSong() / "sampler" / (std::to_string(sampleID) + ".wav");
+}
+
+bool SimKoala::writeSample(int64_t sampleID, const SampleShape& shape, bool inPlace) {
+    const auto file = samplePath(sampleID);
+    FileSystem& disk = FileSystem::local();
+    if (!disk.createDirectories(file.parent_path())) return false;
+    if (inPlace) {
+        if (!shape.write(file)) return false;
+    } else {
+        // Written whole beside the old file, then renamed over it: a reader meets one version or the
+        // other, and the new one is a new file.
+        const auto partial = file.parent_path() / ("." + file.filename().string() + ".partial");
+        if (!shape.write(partial) || !disk.rename(partial, file)) {
+            (void)disk.remove(partial);
+            return false;
+        }
+    }
+    stamp(file, clock);
+    folderChanged(file.parent_path());
+    return true;
+}
+
+std::optional<int64_t> SimKoala::loadSample(int pad, const SampleShape& shape, const std::string& name) {
+    std::lock_guard guard(lock);
+    if (pad < 0 || pad >= int(current.pads.size())) return std::nullopt;
+    int64_t id = 1;
+    for (const Song::Sample& sample : current.samples)
+        id = std::max(id, sample.id + 1);
+    if (!writeSample(id, shape, false)) return std::nullopt;
+    const std::string shown = name.empty() ? "Sample " + std::to_string(id) : name;
+    const double length = double(shape.frames);
+    current.samples.push_back({id, "/Users/koala/Music/Samples/" + shown + ".wav", length});
+    Song::Pad fresh;
+    fresh.sampleID = id;
+    fresh.end = length;
+    current.pads[size_t(pad)] = fresh;
+    save();
+    return id;
+}
+
+bool SimKoala::rewriteSample(int64_t sampleID, const SampleShape& shape) {
+    std::lock_guard guard(lock);
+    if (!current.frames(sampleID) || !writeSample(sampleID, shape, true)) return false;
+    resized(sampleID, double(shape.frames));
+    return true;
+}
+
+bool SimKoala::replaceSample(int64_t sampleID, const SampleShape& shape) {
+    std::lock_guard guard(lock);
+    if (!current.frames(sampleID) || !writeSample(sampleID, shape, false)) return false;
+    resized(sampleID, double(shape.frames));
+    return true;
+}
+
+void SimKoala::resized(int64_t sampleID, double length) {
+    for (Song::Sample& sample : current.samples) {
+        if (sample.id == sampleID) sample.frames = length;
+    }
+    for (Song::Pad& pad : current.pads) {
+        if (pad.sampleID != sampleID) continue;
+        pad.start = std::min(pad.start, length);
+        if (pad.end) pad.end = std::min(*pad.end, length);
+        std::erase_if(pad.slices, [length](double slice) { return slice >= length; });
+    }
+    save();
 }
 
 } // namespace tandem

@@ -2,6 +2,7 @@
 
 #include "base/Clock.h"
 #include "platform/sim/SimAccessibility.h"
+#include "platform/sim/SimKoalaSample.h"
 #include "platform/sim/SimKoalaSettings.h"
 #include "platform/sim/SimKoalaSong.h"
 #include "platform/sim/SimMidiSystem.h"
@@ -10,6 +11,7 @@
 #include "platform/sim/SimWindowServer.h"
 #include "platform/sim/SimWorkspace.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -59,6 +61,7 @@ public:
 
     using Song = SimKoalaSong;
     using Settings = SimKoalaSettings;
+    using SampleShape = SimKoalaSample;
 
     // A note Koala sounded.
     struct Played {
@@ -121,6 +124,24 @@ public:
     // Beats since the transport started (0 when stopped).
     double transportBeat();
 
+    // Samples. Koala keeps each one as "sampler/<id>.wav" in the song folder, written with libsndfile
+    // and dated by the virtual clock. `loadSample` writes a new sample (id: one past the largest the
+    // song knows), puts it into the song with its length, loads it onto `pad` (a fresh pad: start 0, end
+    // the sample's length) and saves at once; nothing when the file cannot be written.
+    // `rewriteSample` writes new audio into the same file (its file number stays); `replaceSample`
+    // writes a new file and renames it over the old one (a new file number). Both give the sample its
+    // new length, cap the starts and ends of the pads that play it at that length (dropping slices past
+    // it) and save; false when the song has no such sample or the file cannot be written. No undo step.
+    std::optional<int64_t> loadSample(int pad, const SampleShape& shape, const std::string& name = {});
+    bool rewriteSample(int64_t sampleID, const SampleShape& shape);
+    bool replaceSample(int64_t sampleID, const SampleShape& shape);
+    static std::filesystem::path samplePath(int64_t sampleID);
+
+    // Called on Koala's queue, never with its lock held, with the folder it just wrote into: the song
+    // folder after every seed or save that wrote song files, its "sampler" folder after every sample
+    // written or replaced. Set it before Koala writes anything.
+    std::function<void(const std::filesystem::path& folder)> onFolderChanged;
+
     // SimApplication
     std::string bundleIdentifier() const override { return "com.elf-audio.koala-mac"; }
     std::string name() const override { return "Koala"; }
@@ -174,6 +195,9 @@ private:
     void pushUndo();
     void songChanged();
     void save();
+    bool writeSample(int64_t sampleID, const SampleShape& shape, bool inPlace);
+    void resized(int64_t sampleID, double length);
+    void folderChanged(const std::filesystem::path& folder);
 
     SimWorkspace& workspace;
     SimWindowServer& windows;

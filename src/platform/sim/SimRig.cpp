@@ -18,6 +18,8 @@ SimRig::SimRig(const std::filesystem::path& scratch)
         auto application = workspace.application(process);
         return application && !application->terminated;
     });
+    // What Koala writes, its folder watchers hear.
+    koala.onFolderChanged = [this](const std::filesystem::path& folder) { folders.changed(folder); };
 }
 
 SimRig::~SimRig() = default;

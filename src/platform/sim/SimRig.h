@@ -2,6 +2,7 @@
 
 #include "base/SimTime.h"
 #include "platform/sim/SimAccessibility.h"
+#include "platform/sim/SimFolderWatcher.h"
 #include "platform/sim/SimKoala.h"
 #include "platform/sim/SimMidiSystem.h"
 #include "platform/sim/SimMpcTouch.h"
@@ -21,8 +22,8 @@ namespace tandem {
 
 // The whole simulated Mac in one place, on one virtual timeline: its screens and windows, its
 // workspace with Koala installed, Accessibility, the pointer, floating panels, processes with
-// launchctl and the touch driver, the MIDI world with an MPC Touch and a Push 2, and the Push's
-// display on USB. Scenarios and the demo mode run Tandem's real code against it. Files live in the
+// launchctl and the touch driver, folder watches, the MIDI world with an MPC Touch and a Push 2, and
+// the Push's display on USB. Scenarios and the demo mode run Tandem's real code against it. Files live in the
 // home folder ($HOME) and in `scratch`, where the rig keeps Tandem's resources and temporary files.
 class SimRig {
 public:
@@ -48,6 +49,7 @@ public:
     SimPointer pointer;
     SimPanels panels{main};
     SimProcesses processes;
+    SimFolderWatcher folders;
     SimKoala koala{workspace, windows, accessibility, screens, pointer, midi, time, system};
     SimTouchDriver touchDriver{processes, screens, pointer, system};
     SimMpcTouch mpc{midi, false};

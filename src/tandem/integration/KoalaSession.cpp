@@ -257,8 +257,8 @@ void readSong(const Value& song, KoalaSession& session) {
     session.scale = text(at(song, "keyboardScale"));
 }
 
-std::optional<Value> readObject(const fs::path& path) {
-    auto bytes = FileSystem::local().readFile(path);
+std::optional<Value> readObject(const fs::path& path, FileSystem& disk) {
+    auto bytes = disk.readFile(path);
     if (!bytes) return std::nullopt;
     Value value = Value::parse(bytes->begin(), bytes->end(), nullptr, false);
     if (!value.is_object()) return std::nullopt; // a parse failure comes back "discarded", not an object
@@ -278,11 +278,11 @@ std::vector<std::string> KoalaSession::defaultFX() {
 }
 
 std::optional<KoalaSession> KoalaSession::readSaved(const fs::path& folder, const FrameLookup& frames,
-                                                    const fs::path& settings) {
+                                                    const fs::path& settings, FileSystem& disk) {
     std::vector<Value> parsed;
     parsed.reserve(files().size());
     for (const std::string& name : files()) {
-        auto value = readObject(folder / name);
+        auto value = readObject(folder / name, disk);
         if (!value) return std::nullopt;
         parsed.push_back(std::move(*value));
     }
@@ -292,7 +292,7 @@ std::optional<KoalaSession> KoalaSession::readSaved(const fs::path& folder, cons
     readMixer(parsed[2], session);
     readFX(parsed[3], session);
     readSong(parsed[4], session);
-    if (auto defaults = readObject(settings / "defaults.json")) {
+    if (auto defaults = readObject(settings / "defaults.json", disk)) {
         session.countInBars =
             std::max<int64_t>(0, integer(number(*defaults, "countInBars").value_or(0)).value_or(0));
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/FileSystem.h"
 #include "base/Paths.h"
 
 #include <array>
@@ -97,7 +98,7 @@ struct KoalaSession {
     // object at the top; every value inside may be missing or mistyped and then keeps its default.
     static std::optional<KoalaSession>
     readSaved(const std::filesystem::path& folder, const FrameLookup& frames = {},
-              const std::filesystem::path& settings = Paths::koalaSettings());
+              const std::filesystem::path& settings = Paths::koalaSettings(), FileSystem& disk = FileSystem::local());
 
 private:
     static std::vector<std::string> defaultFX();
