@@ -7,6 +7,7 @@
 #include "tandem/audio/KoalaAudioSignature.h"
 #include "tandem/integration/KoalaSession.h"
 #include "tandem/profiles/KoalaKey.h"
+#include "tandem/push/KoalaView.h"
 #include "tandem/push/Push2Protocol.h"
 
 #include <array>
@@ -161,7 +162,17 @@ public:
     static const Knob& masterKnob();
     static const Knob& swingKnob();
 
-    // What the display shows (the full view model comes with the screen).
+    // What the Push shows (KoalaControllerView.cpp): all derived from the state below, none of it
+    // changes anything.
+    KoalaView view() const;
+    std::array<uint8_t, 64> padColors() const;   // by Push pad index
+    std::map<int, uint8_t> buttonLights() const; // CC → palette index or white level
+    std::vector<std::string> lowerLabels() const;
+    std::set<int> lowerOn() const;
+    // The Koala pad whose waveform the display shows.
+    int waveformPad() const;
+    // A decoded envelope for `pad`'s sample; the view maps it onto the pad's trim at every call.
+    void updateWave(const KoalaWaveformAudio& audio, int pad);
     std::string knobText(const Knob& knob) const;
     std::string currentMessage() const; // empty once it has expired
     KoalaSession::Pad padInfo(int pad) const;
@@ -233,6 +244,10 @@ public:
     bool trimStartKeepsEnd = true;
     std::string message;
     double messageUntil = 0;
+    std::optional<KoalaWaveformAudio> wave;
+    std::optional<int> waveOwner;
+    // Koala's own report of its pads and LEDs, when it has a feedback channel (link mode).
+    std::map<int, int> padStates, leds;
 
 private:
     struct FXHold {
