@@ -438,6 +438,11 @@ void Push2Device::setDisplayState(const std::string& text) {
     if (onDisplayStateChanged) onDisplayStateChanged(text);
 }
 
+bool Push2Device::isRunning() {
+    std::lock_guard guard(lifecycleLock);
+    return running;
+}
+
 void Push2Device::submit(std::vector<uint16_t> frame) {
     if (frame.size() != framePixels) return;
     lastFrame = std::move(frame);

@@ -47,6 +47,8 @@ public:
     void pump();
 
     bool connected() const { return isConnected; }
+    // Between start and stop.
+    bool isRunning();
     const std::string& displayState() const { return state; }
     // The time of the message being delivered (seconds; host-clock ticks).
     double eventTime() const { return currentEventTime; }
