@@ -1,5 +1,7 @@
 #include "base/ThreadQueue.h"
 
+#include "base/WaitForTask.h"
+
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -134,24 +136,7 @@ void ThreadQueue::sync(const Task& task) {
         task();
         return;
     }
-    // The flag says whether the worker took the task; if stop dropped it, the caller runs it.
-    auto done = std::make_shared<std::promise<bool>>();
-    auto finished = done->get_future();
-    struct Guard {
-        std::shared_ptr<std::promise<bool>> promise;
-        ~Guard() {
-            if (promise) promise->set_value(false);
-        }
-    };
-    auto guard = std::make_shared<Guard>();
-    guard->promise = done;
-    bool queued = state->schedule(0, [&task, guard] {
-        task();
-        guard->promise->set_value(true);
-        guard->promise.reset();
-    });
-    guard.reset();
-    if (!queued || !finished.get()) task();
+    runAndWait(task, [this](Task wrapped) { return state->schedule(0, std::move(wrapped)); });
 }
 
 std::unique_ptr<Timer> ThreadQueue::timer(double firstDelay, double period, Task handler) {

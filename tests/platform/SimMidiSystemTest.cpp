@@ -139,14 +139,14 @@ TEST_F(SimMidiSystemTest, DeviceSendsReachPortsAndSendsReachTheDeviceUnlessOffli
     });
 
     std::array<uint8_t, 3> note{0x90, 60, 1};
-    ASSERT_EQ(midi.emit(device.sources[0][0], note), midiNoError);
+    ASSERT_EQ(midi.deviceSend(device.sources[0][0], note), midiNoError);
     ASSERT_EQ(midi.send(out, device.destinations[0][0], onePacket({0xB0, 35, 3})), midiNoError);
     time.runUntilIdle();
     EXPECT_EQ(got.packets.size(), 1u);
     EXPECT_EQ(atDevice, (std::vector<std::vector<uint8_t>>{{0xB0, 35, 3}}));
 
     midi.setOffline(device.ref, true);
-    midi.emit(device.sources[0][0], note);
+    midi.deviceSend(device.sources[0][0], note);
     midi.send(out, device.destinations[0][0], onePacket({0xB0, 35, 0}));
     time.runUntilIdle();
     EXPECT_EQ(got.packets.size(), 1u);

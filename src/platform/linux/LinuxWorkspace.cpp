@@ -180,8 +180,28 @@ LinuxWorkspace::Names LinuxWorkspace::defaultNames() {
     return {{"com.elf-audio.koala-mac", "koala"}, {"com.elf-audio.koala-mac", "Koala"}};
 }
 
+void LinuxWorkspace::answerFor(std::string bundleIdentifier, FindApplication find,
+                               ActivateApplication activate) {
+    std::lock_guard guard(answerLock);
+    answered = Answer{std::move(bundleIdentifier), std::move(find), std::move(activate)};
+}
+
+std::optional<LinuxWorkspace::Answer> LinuxWorkspace::answer() const {
+    std::lock_guard guard(answerLock);
+    return answered;
+}
+
 std::vector<RunningApplication> LinuxWorkspace::runningApplications() {
-    return scan(names, proc);
+    auto running = scan(names, proc);
+    auto hook = answer();
+    if (!hook) return running;
+    std::erase_if(running, [&](const RunningApplication& application) {
+        return application.bundleIdentifier == hook->bundleIdentifier;
+    });
+    if (hook->find) {
+        if (auto application = hook->find()) running.push_back(std::move(*application));
+    }
+    return running;
 }
 
 std::optional<std::filesystem::path> LinuxWorkspace::urlForApplication(const std::string& bundleIdentifier) {
@@ -248,6 +268,11 @@ void LinuxWorkspace::openApplication(const std::filesystem::path& location, Open
 }
 
 bool LinuxWorkspace::activate(int32_t processIdentifier, unsigned options) {
+    if (auto hook = answer(); hook && hook->find && hook->activate && processIdentifier > 0) {
+        auto application = hook->find();
+        if (application && application->processIdentifier == processIdentifier)
+            return hook->activate(processIdentifier, options);
+    }
     auto use = display->use();
     if (!use || processIdentifier <= 0) return false;
     Display* x = use.display;
@@ -275,6 +300,10 @@ bool LinuxWorkspace::terminate(int32_t processIdentifier) {
 std::optional<RunningApplication> LinuxWorkspace::frontmostApplication() {
     auto pid = frontmostProcess(*display);
     if (!pid) return std::nullopt;
+    if (auto hook = answer(); hook && hook->find) {
+        if (auto application = hook->find(); application && application->processIdentifier == *pid)
+            return application;
+    }
     return recordOf(names, proc, *pid);
 }
 

@@ -3,8 +3,11 @@
 #include "platform/Workspace.h"
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 
 namespace tandem {
@@ -24,6 +27,9 @@ class Connection;
 // process without a window (_NET_WM_PID), there is none. Notices come from a thread per observation
 // that compares /proc and the active window four times a second (a program that starts and ends
 // between two looks goes unnoticed). URLs open with xdg-open.
+//
+// An application that /proc cannot name (Tandem itself: any process of the program may be a one-shot
+// job rather than the application) is answered for by a hook instead; see answerFor.
 class LinuxWorkspace final : public Workspace {
 public:
     // bundle identifier → executable name (as /proc/<pid>/comm shows it)
@@ -44,14 +50,30 @@ public:
                              std::function<void(const RunningApplication&)> handler) override;
     bool openURL(const std::string& url) override;
 
+    // From now on the application with `bundleIdentifier` is whatever `find` reports (it is no longer
+    // looked for in /proc), and activating the process `find` reports goes through `activate` (with the
+    // process id and the options). Both may be called on any thread and may block briefly.
+    using FindApplication = std::function<std::optional<RunningApplication>()>;
+    using ActivateApplication = std::function<bool(int32_t processIdentifier, unsigned options)>;
+    void answerFor(std::string bundleIdentifier, FindApplication find, ActivateApplication activate);
+
     static Names defaultNames();
     // How often an observation looks.
     static constexpr double pollInterval = 0.25;
 
 private:
+    struct Answer {
+        std::string bundleIdentifier;
+        FindApplication find;
+        ActivateApplication activate;
+    };
+    std::optional<Answer> answer() const;
+
     Names names;
     std::filesystem::path proc;
     std::unique_ptr<x11::Connection> display;
+    mutable std::mutex answerLock;
+    std::optional<Answer> answered;
 };
 
 } // namespace tandem

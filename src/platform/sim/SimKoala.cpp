@@ -472,11 +472,11 @@ void SimKoala::startMidi() {
         client = 0;
         return;
     }
-    auto read = [this, alive](const MidiPacketList& list, void*) {
+    auto read = [this, alive](const MidiPacketList& list, void* connection) {
         auto keep = alive.lock();
         if (!keep) return;
         std::lock_guard guard(lock);
-        received(list);
+        received(list, MidiEndpointRef(reinterpret_cast<uintptr_t>(connection)));
     };
     if (midi.inputPortCreate(client, "Koala Input", read, &inPort) != midiNoError) inPort = 0;
     if (midi.outputPortCreate(client, "Koala Output", &outPort) != midiNoError) outPort = 0;
@@ -498,15 +498,19 @@ void SimKoala::connectSources() {
         if (!source) continue;
         present.push_back(source);
         if (std::find(connected.begin(), connected.end(), source) != connected.end()) continue;
-        if (midi.portConnectSource(inPort, source, nullptr) == midiNoError) connected.push_back(source);
+        // The connection names its source, so what Koala plays can say where it came from.
+        void* connection = reinterpret_cast<void*>(uintptr_t(source));
+        if (midi.portConnectSource(inPort, source, connection) == midiNoError) connected.push_back(source);
     }
     std::erase_if(connected, [&](MidiEndpointRef source) {
         return std::find(present.begin(), present.end(), source) == present.end();
     });
 }
 
-void SimKoala::received(const MidiPacketList& list) {
+void SimKoala::received(const MidiPacketList& list, MidiEndpointRef source) {
     if (!process) return;
+    hearing.clear();
+    if (midi.stringProperty(source, MidiProperty::name, &hearing) != midiNoError) hearing.clear();
     forEachChannelMessage(list, [this](const SimMidiMessage& m) { message(m); });
 }
 
@@ -561,7 +565,7 @@ void SimKoala::playPad(int pad, int note, std::optional<int> chop, double pitch,
     }
     // An empty pad is selected but sounds nothing and records nothing.
     if (!current.pads[size_t(pad)].loaded()) return;
-    playedLog.push_back({pad, note, chop, velocity, clock.uptime()});
+    playedLog.push_back({pad, note, chop, velocity, clock.uptime(), hearing});
     release(key); // the same key pressed again ends its earlier note
     Hold hold;
     hold.pad = pad;

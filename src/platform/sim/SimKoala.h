@@ -70,6 +70,7 @@ public:
         std::optional<int> chop; // 1-based chop of a chopper played from the keyboard
         int velocity = 0;
         double time = 0; // the clock's uptime
+        std::string source; // the name of the MIDI source it came from ("Tandem", "Tandem Push", …)
         bool operator==(const Played&) const = default;
     };
 
@@ -177,7 +178,7 @@ private:
     void startMidi();
     void stopMidi();
     void connectSources();
-    void received(const MidiPacketList& list);
+    void received(const MidiPacketList& list, MidiEndpointRef source);
     void message(const SimMidiMessage& message);
     void release(const HoldKey& key);
     void command(const std::string& address, int value, bool pressed, const HoldKey& key);
@@ -231,6 +232,7 @@ private:
     MidiClientRef client = 0;
     MidiPortRef inPort = 0, outPort = 0;
     std::vector<MidiEndpointRef> connected;
+    std::string hearing; // the source of the packet list being played
     std::map<HoldKey, Hold> holds;
     std::vector<Played> playedLog;
     std::vector<std::string> commandLog, uiCommands;

@@ -306,7 +306,7 @@ bool SimMidiSystem::setOffline(MidiDeviceRef deviceRef, bool offline) {
     return true;
 }
 
-MidiStatus SimMidiSystem::emit(MidiEndpointRef deviceSource, const MidiPacketList& list) {
+MidiStatus SimMidiSystem::deviceSend(MidiEndpointRef deviceSource, const MidiPacketList& list) {
     {
         std::lock_guard guard(state->lock);
         Object* source = state->find(deviceSource, Kind::source);
@@ -317,12 +317,12 @@ MidiStatus SimMidiSystem::emit(MidiEndpointRef deviceSource, const MidiPacketLis
     return midiNoError;
 }
 
-MidiStatus SimMidiSystem::emit(MidiEndpointRef deviceSource, std::span<const uint8_t> bytes) {
+MidiStatus SimMidiSystem::deviceSend(MidiEndpointRef deviceSource, std::span<const uint8_t> bytes) {
     std::vector<uint8_t> buffer(MidiPacketList::headerSize + MidiPacketList::packetHeaderSize + bytes.size() +
                                 4);
     MidiPacketListBuilder builder(buffer);
     if (!builder.add(state->clock->hostTime(), bytes)) return midiUnknownError;
-    return emit(deviceSource, builder.list());
+    return deviceSend(deviceSource, builder.list());
 }
 
 MidiStatus SimMidiSystem::emitEvents(MidiEndpointRef deviceSource, const MidiEventList& events) {

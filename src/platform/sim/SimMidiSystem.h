@@ -69,9 +69,9 @@ public:
     bool setOffline(MidiDeviceRef device, bool offline);
 
     // A device sending on one of its sources (nothing happens while it is offline).
-    MidiStatus emit(MidiEndpointRef deviceSource, const MidiPacketList& list);
+    MidiStatus deviceSend(MidiEndpointRef deviceSource, const MidiPacketList& list);
     // One packet, time-stamped with the clock's host time.
-    MidiStatus emit(MidiEndpointRef deviceSource, std::span<const uint8_t> bytes);
+    MidiStatus deviceSend(MidiEndpointRef deviceSource, std::span<const uint8_t> bytes);
     // A device sending Universal MIDI Packets (ports that take packet lists get them converted).
     MidiStatus emitEvents(MidiEndpointRef deviceSource, const MidiEventList& events);
     void setReceiver(MidiEndpointRef deviceDestination, DeviceReceiver receiver);

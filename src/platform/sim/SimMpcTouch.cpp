@@ -72,7 +72,7 @@ MidiEndpointRef SimMpcTouch::destination(Port port) const {
 
 MidiStatus SimMpcTouch::send(Port port, std::vector<uint8_t> bytes) {
     if (!isPlugged) return midiUnknownEndpoint;
-    return midi.emit(source(port), bytes);
+    return midi.deviceSend(source(port), bytes);
 }
 
 void SimMpcTouch::pressPad(int pad, uint8_t velocity) {

@@ -1,5 +1,7 @@
 #include "platform/sim/SimProcesses.h"
 
+#include <set>
+
 #include "base/FileSystem.h"
 
 #include <cerrno>
@@ -10,6 +12,7 @@ struct SimProcesses::Shared {
     std::mutex lock;
     std::map<std::filesystem::path, Behaviour> programs;
     std::function<bool(int32_t)> isAlive;
+    std::set<int32_t> refused;
     std::vector<ProcessLaunch> launches;
     int terminations = 0;
     int running = 0;
@@ -133,10 +136,16 @@ Result<std::unique_ptr<RunningProcess>> SimProcesses::run(const ProcessLaunch& l
         std::make_unique<SimRun>(clock, shared, launch, std::move(program)));
 }
 
+void SimProcesses::refuseSignals(int32_t processIdentifier) {
+    std::lock_guard guard(shared->lock);
+    shared->refused.insert(processIdentifier);
+}
+
 int SimProcesses::signalProbe(int32_t processIdentifier) {
     std::function<bool(int32_t)> isAlive;
     {
         std::lock_guard guard(shared->lock);
+        if (shared->refused.count(processIdentifier)) return EPERM;
         isAlive = shared->isAlive;
     }
     return isAlive && isAlive(processIdentifier) ? 0 : ESRCH;

@@ -30,6 +30,8 @@ public:
     void uninstall(const std::filesystem::path& program);
     // Whether a process is alive, for the null signal (the rig asks its workspace).
     void setLiveness(std::function<bool(int32_t)> isAlive);
+    // Signals to this process are refused (EPERM), as for another user's process, alive or not.
+    void refuseSignals(int32_t processIdentifier);
 
     // Every launch so far, and how many runs were cut off by `terminate`.
     std::vector<ProcessLaunch> launches();

@@ -74,7 +74,7 @@ void SimPush2::setAnswersMidiMode(bool answers) {
     answersMidiMode = answers;
 }
 
-void SimPush2::emit(uint32_t word) {
+void SimPush2::sendWord(uint32_t word) {
     sendWords({word});
 }
 
@@ -84,36 +84,36 @@ void SimPush2::sendWords(std::vector<uint32_t> words, uint64_t timeStamp) {
 }
 
 void SimPush2::pressPad(int index, uint8_t velocity) {
-    emit(Ump::channelVoice(0x90, uint8_t(36 + index), velocity));
+    sendWord(Ump::channelVoice(0x90, uint8_t(36 + index), velocity));
 }
 void SimPush2::releasePad(int index) {
-    emit(Ump::channelVoice(0x80, uint8_t(36 + index), 0));
+    sendWord(Ump::channelVoice(0x80, uint8_t(36 + index), 0));
 }
 void SimPush2::padPressure(int index, uint8_t value) {
-    emit(Ump::channelVoice(0xA0, uint8_t(36 + index), value));
+    sendWord(Ump::channelVoice(0xA0, uint8_t(36 + index), value));
 }
 
 void SimPush2::turnEncoder(int index, int delta) {
     uint8_t cc = index < 8 ? uint8_t(71 + index) : index == 8 ? 14 : index == 9 ? 15 : 79;
-    emit(Ump::channelVoice(0xB0, cc, uint8_t(delta & 0x7F)));
+    sendWord(Ump::channelVoice(0xB0, cc, uint8_t(delta & 0x7F)));
 }
 
 void SimPush2::touchEncoder(int index, bool down) {
     uint8_t note = index < 8 ? uint8_t(index) : uint8_t(18 - index);
-    emit(Ump::channelVoice(down ? 0x90 : 0x80, note, down ? 127 : 0));
+    sendWord(Ump::channelVoice(down ? 0x90 : 0x80, note, down ? 127 : 0));
 }
 
 void SimPush2::button(int cc, bool down) {
-    emit(Ump::channelVoice(0xB0, uint8_t(cc), down ? 127 : 0));
+    sendWord(Ump::channelVoice(0xB0, uint8_t(cc), down ? 127 : 0));
 }
 void SimPush2::touchStrip(bool down) {
-    emit(Ump::channelVoice(down ? 0x90 : 0x80, 12, down ? 127 : 0));
+    sendWord(Ump::channelVoice(down ? 0x90 : 0x80, 12, down ? 127 : 0));
 }
 void SimPush2::moveStrip(uint16_t value) {
-    emit(Ump::channelVoice(0xE0, uint8_t(value & 0x7F), uint8_t(value >> 7)));
+    sendWord(Ump::channelVoice(0xE0, uint8_t(value & 0x7F), uint8_t(value >> 7)));
 }
 void SimPush2::channelPressure(uint8_t value) {
-    emit(Ump::channelVoice(0xD0, value));
+    sendWord(Ump::channelVoice(0xD0, value));
 }
 
 void SimPush2::reply(std::vector<uint8_t> body) {

@@ -64,7 +64,7 @@ public:
 private:
     void receive(const MidiPacketList& list);
     void reply(std::vector<uint8_t> body);
-    void emit(uint32_t word);
+    void sendWord(uint32_t word);
 
     SimMidiSystem& midi;
     SimMidiSystem::Device device;

@@ -13,10 +13,18 @@ SimRig::SimRig(const std::filesystem::path& scratch)
     (void)disk.writeFile(resourceFolder / "GlassbridgeDriver" / "glassbridge", "#!glassbridge\n");
     (void)disk.writeFile(resourceFolder / "install-for-user.sh",
                          "#!/bin/zsh\n# installs glassbridge from $INKWELL_SOURCE for this user\n");
+    // Koala lives in the rig's own Applications folder, with its font inside as on a Mac (Debian's
+    // Dosis Medium under Koala's file name: the font loader reads the content, not the name).
+    koala.options.location = scratch / "Applications" / "koala.app";
+    const auto fontFolder = koala.options.location / "Contents/Resources/data/font";
+    (void)disk.createDirectories(fontFolder);
+    std::error_code ignored;
+    std::filesystem::copy_file("/usr/share/fonts/opentype/dosis/Dosis-Medium.otf", fontFolder / "Dosis-Medium.ttf",
+                               std::filesystem::copy_options::overwrite_existing, ignored);
     screens.add(SimScreens::mainScreen());
     processes.setLiveness([this](int32_t process) {
         auto application = workspace.application(process);
-        return application && !application->terminated;
+        return application && !application->terminated && !workspace.hasVanished(process);
     });
     // What Koala writes, its folder watchers hear.
     koala.onFolderChanged = [this](const std::filesystem::path& folder) { folders.changed(folder); };

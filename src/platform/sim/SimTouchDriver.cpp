@@ -79,6 +79,11 @@ void SimTouchDriver::setInstaller(int exitStatus, std::string output) {
     installerOutput = std::move(output);
 }
 
+int SimTouchDriver::installerStatus() {
+    std::lock_guard guard(lock);
+    return installerExit;
+}
+
 void SimTouchDriver::setInstallerHangs(bool hangs) {
     std::lock_guard guard(lock);
     installerHangs = hangs;
@@ -219,11 +224,13 @@ SimProgram SimTouchDriver::installer(const ProcessLaunch& launch) {
     return program;
 }
 
+bool SimTouchDriver::mapped() {
+    std::lock_guard guard(lock);
+    return isRunning && mapsScreen && screenPresent();
+}
+
 bool SimTouchDriver::touch(Point at) {
-    {
-        std::lock_guard guard(lock);
-        if (!isRunning || !mapsScreen || !screenPresent()) return false;
-    }
+    if (!mapped()) return false;
     pointer.press(at);
     pointer.release(at);
     return true;

@@ -29,6 +29,7 @@ public:
 
     // The installer's exit status (0, 10 or anything else) and output; or it never ends.
     void setInstaller(int exitStatus, std::string output = "");
+    int installerStatus();
     void setInstallerHangs(bool hangs);
     // Every launchctl run hangs (until terminated).
     void setLaunchctlHangs(bool hangs);
@@ -43,6 +44,8 @@ public:
     // A finger on the MPC's screen at a point in display coordinates: a press and a release reaching
     // whatever lies under it, when the driver runs and has mapped the screen.
     bool touch(Point at);
+    // Whether a touch would get through now (the driver runs and has the MPC's screen mapped).
+    bool mapped();
 
     static std::filesystem::path programPath();
     static std::filesystem::path agentPath();

@@ -36,6 +36,16 @@ void SimWorkspace::forceQuit(const std::string& bundleIdentifier) {
         exit(process);
 }
 
+void SimWorkspace::vanish(int32_t processIdentifier) {
+    std::lock_guard guard(lock);
+    vanished.insert(processIdentifier);
+}
+
+bool SimWorkspace::hasVanished(int32_t processIdentifier) {
+    std::lock_guard guard(lock);
+    return vanished.count(processIdentifier) > 0;
+}
+
 void SimWorkspace::exit(int32_t processIdentifier) {
     RunningApplication record;
     SimApplication* application = nullptr;

@@ -5,6 +5,7 @@
 
 #include <map>
 #include <mutex>
+#include <set>
 
 namespace tandem {
 
@@ -44,6 +45,10 @@ public:
     void exit(int32_t processIdentifier);
     // Forgets terminated applications.
     void reap();
+    // The process is gone (killed) but the workspace has not noticed: it is still listed as running
+    // and no notice goes out. Only a signal to it tells.
+    void vanish(int32_t processIdentifier);
+    bool hasVanished(int32_t processIdentifier);
     // The next open fails: with that error, or with none at all.
     void failNextOpen(std::optional<Error> error);
 
@@ -74,6 +79,7 @@ private:
     std::shared_ptr<Queue> queue;
     std::mutex lock;
     std::vector<RunningApplication> applications;
+    std::set<int32_t> vanished;
     std::map<std::string, Installed> installed;
     std::map<std::string, int> opens;
     std::map<int32_t, int> activationCounts;

@@ -57,21 +57,23 @@ std::shared_ptr<KoalaMIDIBridge> KoalaMIDIBridge::create(MidiSystem& midi, Clock
                                                          std::shared_ptr<Queue> queue,
                                                          std::shared_ptr<Queue> controllerQueue,
                                                          std::shared_ptr<Queue> mainQueue,
-                                                         KoalaPerformanceFeed& feed) {
-    return std::shared_ptr<KoalaMIDIBridge>(new KoalaMIDIBridge(
-        midi, clock, std::move(queue), std::move(controllerQueue), std::move(mainQueue), feed));
+                                                         KoalaPerformanceFeed& feed, std::FILE* transcript,
+                                                         std::FILE* complaints) {
+    return std::shared_ptr<KoalaMIDIBridge>(new KoalaMIDIBridge(midi, clock, std::move(queue),
+                                                                std::move(controllerQueue), std::move(mainQueue),
+                                                                feed, transcript, complaints));
 }
 
 KoalaMIDIBridge::KoalaMIDIBridge(MidiSystem& midi, Clock& clock, std::shared_ptr<Queue> queue,
                                  std::shared_ptr<Queue> controllerQueue, std::shared_ptr<Queue> mainQueue,
-                                 KoalaPerformanceFeed& feed)
+                                 KoalaPerformanceFeed& feed, std::FILE* transcript, std::FILE* complaints)
     : midi(midi)
     , queue(std::move(queue))
     , controllerQueue(std::move(controllerQueue))
     , mainQueue(std::move(mainQueue))
     , feed(feed) {
     // The controller module is ours to configure: it speaks through the same MIDI system and clock.
-    controller_use(&midi, &clock);
+    controller_use(&midi, &clock, transcript, complaints);
 }
 
 KoalaMIDIBridge::~KoalaMIDIBridge() {

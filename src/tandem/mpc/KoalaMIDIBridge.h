@@ -9,6 +9,7 @@
 #include "tandem/mpc/KoalaControlRouter.h"
 
 #include <array>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -29,11 +30,13 @@ public:
     };
 
     // `queue` is "Tandem.MIDIInput" (all bridge and router state), `controllerQueue`
-    // "Tandem.ControllerOutput" (every controller set-up call), `mainQueue` the main thread's.
+    // "Tandem.ControllerOutput" (every controller set-up call), `mainQueue` the main thread's. The
+    // controller set-up writes its transcript and complaints to the two streams.
     static std::shared_ptr<KoalaMIDIBridge>
     create(MidiSystem& midi, Clock& clock, std::shared_ptr<Queue> queue,
            std::shared_ptr<Queue> controllerQueue, std::shared_ptr<Queue> mainQueue,
-           KoalaPerformanceFeed& feed = KoalaPerformanceFeed::shared());
+           KoalaPerformanceFeed& feed = KoalaPerformanceFeed::shared(), std::FILE* transcript = stdout,
+           std::FILE* complaints = stderr);
     ~KoalaMIDIBridge();
 
     // Callbacks, all called on the main queue. Set them before `start`.
@@ -64,7 +67,7 @@ public:
 private:
     KoalaMIDIBridge(MidiSystem& midi, Clock& clock, std::shared_ptr<Queue> queue,
                     std::shared_ptr<Queue> controllerQueue, std::shared_ptr<Queue> mainQueue,
-                    KoalaPerformanceFeed& feed);
+                    KoalaPerformanceFeed& feed, std::FILE* transcript, std::FILE* complaints);
 
     struct LightState {
         int padBank, qlinkBank;

@@ -208,7 +208,7 @@ void KoalaController::sendMessage(const MidiMessage& midi) {
     if (send && midi.size) send(midi.bytes());
 }
 
-void KoalaController::emit(std::span<const uint8_t> bytes) {
+void KoalaController::output(std::span<const uint8_t> bytes) {
     if (send && !bytes.empty()) send(bytes);
     // A capture keeps the knob and strip moves, never the macro's own playback.
     if (macroRecording && !applyingMacro && bytes.size() == 3 && (bytes[0] & 0xF0) == 0xB0 &&
@@ -504,7 +504,7 @@ void KoalaController::setPosition(const std::string& address, double value) {
     auto midi = found->second.set(integer);
     if (!midi) return;
     lastSent[key] = integer;
-    emit(midi->bytes());
+    output(midi->bytes());
     if (address == "/currPad/sample/start" || address == "/currPad/sample/length") {
         recordTrim(address, value);
     } else {

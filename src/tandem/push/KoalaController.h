@@ -259,7 +259,7 @@ private:
     double now() const;
     Date date() const;
     void show(const std::string& text, double seconds = 2.5);
-    void emit(std::span<const uint8_t> bytes);
+    void output(std::span<const uint8_t> bytes);
     void sendMessage(const MidiMessage& message);
     std::string memoryKey(const std::string& address) const;
 

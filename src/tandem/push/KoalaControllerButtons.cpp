@@ -391,7 +391,7 @@ void KoalaController::fxSend(int fx, int amount) {
     if (key != table().end()) {
         std::optional<MidiMessage> midi =
             key->second.type == "cc" ? key->second.set(amount) : key->second.press(amount > 0, amount);
-        if (midi) emit(midi->bytes());
+        if (midi) output(midi->bytes());
     }
     if (amount > 0) {
         fxOn[fx] = amount;
@@ -599,7 +599,7 @@ void KoalaController::macroTick() {
         const MacroPoint& point = macro[macroCursor];
         if (t - macroStarted < point.time) return;
         applyingMacro = true;
-        emit(point.bytes);
+        output(point.bytes);
         // The knob shows where the macro put it.
         for (const auto& [address, key] : table()) {
             if (key.type == "cc" && key.channel == (point.bytes[0] & 0x0F) + 1 &&

@@ -74,9 +74,23 @@ int selfCheck(const SelfChecks& checks, std::FILE* out, std::FILE* err) {
 }
 
 std::optional<int> run(const std::vector<std::string>& arguments, std::FILE* out, std::FILE* err,
-                       const SelfChecks& checks) {
+                       const SelfChecks& checks, const RenderJobs& renders) {
     if (arguments.size() < 2) return std::nullopt;
     if (arguments[1] == "--self-check") return selfCheck(checks, out, err);
+    const std::pair<const char*, const RenderJobs::Job*> jobs[] = {
+        {"--render-push", &renders.push},
+        {"--render-icon", &renders.icons},
+        {"--render-controls", &renders.controls},
+        {"--render-installer-art", &renders.installerArt},
+        {"--render-card", &renders.card},
+    };
+    for (const auto& [option, job] : jobs) {
+        if (arguments[1] != option) continue;
+        if (arguments.size() != 3 || !*job) return std::nullopt;
+        auto done = (*job)(arguments[2]);
+        if (!done) return fail(err, done.error().description);
+        return 0;
+    }
     return std::nullopt;
 }
 

@@ -3,6 +3,7 @@
 #include "base/Error.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -26,10 +27,23 @@ struct SelfChecks {
     static SelfChecks standard();
 };
 
+// The artwork jobs, each writing into the file or folder it is given. They draw, so the program
+// supplies them with a graphics application alive.
+struct RenderJobs {
+    using Job = std::function<Result<void>(const std::filesystem::path&)>;
+    Job push;         // "--render-push": the Push 2 preview artwork, into a folder
+    Job icons;        // "--render-icon": the icon set, into a folder
+    Job controls;     // "--render-controls": the overlay's preview picture, a file
+    Job installerArt; // "--render-installer-art": the installer's backgrounds, into a folder
+    Job card;         // "--render-card": a status card, a file
+};
+
 // The exit status when the arguments name a job (after running it), nothing when the application
-// should start. `arguments` includes the program name.
+// should start. `arguments` includes the program name. A render option runs only with exactly one
+// path after it (and a job for it); otherwise the application starts.
 std::optional<int> run(const std::vector<std::string>& arguments, std::FILE* out = stdout,
-                       std::FILE* err = stderr, const SelfChecks& checks = SelfChecks::standard());
+                       std::FILE* err = stderr, const SelfChecks& checks = SelfChecks::standard(),
+                       const RenderJobs& renders = {});
 
 // Prints the six PASS lines of a passing self-check; the first failure goes to `err` as "Tandem: " +
 // its description. Returns the exit status.

@@ -15,12 +15,13 @@ struct Captured {
     std::string out, err;
 };
 
-Captured run(std::vector<std::string> arguments, const CommandLine::SelfChecks& checks) {
+Captured run(std::vector<std::string> arguments, const CommandLine::SelfChecks& checks,
+             const CommandLine::RenderJobs& renders = {}) {
     char *outText = nullptr, *errText = nullptr;
     size_t outSize = 0, errSize = 0;
     std::FILE* out = open_memstream(&outText, &outSize);
     std::FILE* err = open_memstream(&errText, &errSize);
-    auto status = CommandLine::run(arguments, out, err, checks);
+    auto status = CommandLine::run(arguments, out, err, checks, renders);
     std::fclose(out);
     std::fclose(err);
     Captured captured{status.value_or(-1), status.has_value(), outText, errText};
@@ -91,6 +92,45 @@ TEST(CommandLine, OtherArgumentsLeaveTheRunToTheApplication) {
     EXPECT_FALSE(run({"tandem"}, checks).handled);
     EXPECT_FALSE(run({"tandem", "--render-card"}, checks).handled);
     EXPECT_FALSE(run({"tandem", "-self-check"}, checks).handled);
+}
+
+TEST(CommandLine, RenderOptionsRunTheirJobWithExactlyOnePath) {
+    std::vector<std::string> ran;
+    auto job = [&](const std::string& name, bool ok) {
+        return [&ran, name, ok](const std::filesystem::path& path) -> Result<void> {
+            ran.push_back(name + " " + path.string());
+            if (!ok) return Error{"NSCocoaErrorDomain", 512, "The file “" + path.filename().string() +
+                                                                "” couldn’t be saved."};
+            return {};
+        };
+    };
+    CommandLine::RenderJobs renders{job("push", true), job("icons", true), job("controls", true),
+                                    job("installer", true), job("card", false)};
+    auto checks = CommandLine::SelfChecks::standard();
+    const std::pair<const char*, const char*> options[] = {{"--render-push", "push"},
+                                                           {"--render-icon", "icons"},
+                                                           {"--render-controls", "controls"},
+                                                           {"--render-installer-art", "installer"}};
+    for (const auto& [option, name] : options) {
+        const Captured done = run({"tandem", option, "out/x"}, checks, renders);
+        EXPECT_TRUE(done.handled) << option;
+        EXPECT_EQ(done.status, 0) << option;
+        ASSERT_FALSE(ran.empty());
+        EXPECT_EQ(ran.back(), std::string(name) + " out/x");
+        // One path exactly, or the application starts.
+        EXPECT_FALSE(run({"tandem", option}, checks, renders).handled) << option;
+        EXPECT_FALSE(run({"tandem", option, "a", "b"}, checks, renders).handled) << option;
+    }
+    const size_t before = ran.size();
+    EXPECT_FALSE(run({"tandem", "--render-card", "a", "b"}, checks, renders).handled);
+    EXPECT_EQ(ran.size(), before);
+
+    // A failing job: its description on standard error, status 1.
+    const Captured failed = run({"tandem", "--render-card", "/nowhere/card.png"}, checks, renders);
+    EXPECT_TRUE(failed.handled);
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.err, "Tandem: The file “card.png” couldn’t be saved.\n");
+    EXPECT_TRUE(failed.out.empty());
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "tandem/shell/qt/QtPanels.h"
 
 #include "tandem/looks/PanelArt.h"
+#include "tandem/shell/qt/FloatingWindow.h"
 
 #include <QGuiApplication>
 #include <QMouseEvent>
@@ -17,7 +18,7 @@ namespace tandem {
 class PanelWindow final : public QWidget {
 public:
     PanelWindow(PanelSpec spec, std::function<void(int)> onTap)
-        : QWidget(nullptr, windowFlagsFor())
+        : QWidget(nullptr, floatingWindowFlags())
         , spec(std::move(spec))
         , onTap(std::move(onTap)) {
         setAttribute(Qt::WA_ShowWithoutActivating);
@@ -50,15 +51,6 @@ protected:
     }
 
 private:
-    static Qt::WindowFlags windowFlagsFor() {
-        Qt::WindowFlags flags =
-            Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus;
-        // Under X11 the window manager would otherwise decide focus, stacking and the task bar; an
-        // override-redirect window stays out of all three, like a non-activating floating panel.
-        if (QGuiApplication::platformName() == QLatin1String("xcb")) flags |= Qt::X11BypassWindowManagerHint;
-        return flags;
-    }
-
     std::function<void(int)> onTap;
     std::optional<int> pressed;
 };
