@@ -1,0 +1,104 @@
+// The application on Linux's own services, standing in for the Mac's.
+#include "tandem/shell/entry/Entries.h"
+
+#include "base/Clock.h"
+#include "base/Paths.h"
+#include "base/ThreadQueue.h"
+#include "platform/TandemIdentity.h"
+#include "platform/linux/AlsaMidiSystem.h"
+#include "platform/linux/InotifyFolderWatcher.h"
+#include "platform/linux/JsonFileDefaults.h"
+#include "platform/linux/LibUsbHost.h"
+#include "platform/linux/LinuxProcesses.h"
+#include "platform/linux/LinuxWorkspace.h"
+#include "platform/linux/X11Accessibility.h"
+#include "platform/linux/X11Pointer.h"
+#include "platform/linux/X11WindowServer.h"
+#include "platform/qt/QtInstanceChannel.h"
+#include "platform/qt/QtMainQueue.h"
+#include "platform/qt/QtScreens.h"
+#include "tandem/app/TandemApp.h"
+#include "tandem/looks/KoalaLook.h"
+#include "tandem/looks/TandemArtwork.h"
+#include "tandem/shell/qt/KoalaPushPreviewView.h"
+#include "tandem/shell/qt/QtCardWindow.h"
+#include "tandem/shell/qt/QtChoiceWindow.h"
+#include "tandem/shell/qt/QtDesktop.h"
+#include "tandem/shell/qt/QtPanels.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QPixmap>
+#include <QTimer>
+
+namespace tandem {
+
+QIcon tandemIcon() {
+    QIcon icon;
+    for (int pixels : {16, 32, 64, 128, 256, 512})
+        icon.addPixmap(QPixmap::fromImage(TandemArtwork::icon(pixels)));
+    return icon;
+}
+
+int runApplication(int& argc, char** argv) {
+    QApplication qt(argc, argv);
+    QApplication::setApplicationName("Tandem");
+    QApplication::setApplicationVersion(TANDEM_VERSION);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(tandemIcon());
+
+    auto main = std::make_shared<QtMainQueue>("main");
+    SystemClock clock;
+    // A running Tandem answers for Tandem's identifier through its channel; --self-check, the render
+    // jobs and test programs never listen, so they never count.
+    QtInstanceChannel instance(tandemBundleIdentifier, "Tandem");
+    LinuxWorkspace workspace;
+    workspace.answerFor(
+        tandemBundleIdentifier, [&instance] { return instance.find(); },
+        [&instance](int32_t process, unsigned) { return instance.activate(process); });
+    if (auto koala = workspace.urlForApplication(TandemApp::koalaBundleID)) KoalaLook::useKoalaAt(*koala);
+
+    QtScreens screens;
+    X11WindowServer windows;
+    X11Accessibility accessibility;
+    X11Pointer pointer;
+    QtPanels panels;
+    LinuxProcesses processes;
+    JsonFileDefaults defaults;
+    AlsaMidiSystem midi;
+    LibUsbHost usb;
+    InotifyFolderWatcher folders;
+    QtPushPreview preview;
+    QtDesktop desktop(
+        tandemIcon(), [](const CardWindowSpec& spec) { return std::make_unique<QtCardWindow>(spec); },
+        [] { return std::make_unique<QtChoiceWindow>(); });
+
+    auto app = TandemApp::create({desktop,
+                                  workspace,
+                                  screens,
+                                  windows,
+                                  accessibility,
+                                  pointer,
+                                  panels,
+                                  processes,
+                                  defaults,
+                                  midi,
+                                  usb,
+                                  folders,
+                                  clock,
+                                  KoalaPerformanceFeed::shared(),
+                                  main,
+                                  [](const std::string& label) { return std::make_shared<ThreadQueue>(label); },
+                                  Paths::resources(),
+                                  &preview});
+    desktop.onWillTerminate = [app] { app->applicationWillTerminate(); };
+    // Claimed before looking: when another copy holds the name, the workspace lists that one, and
+    // this one wakes it and ends.
+    instance.listen([&desktop] { desktop.activate(); });
+    QTimer::singleShot(0, [&] { app->applicationDidFinishLaunching(); });
+    const int status = QApplication::exec();
+    main->stop();
+    return status;
+}
+
+} // namespace tandem
