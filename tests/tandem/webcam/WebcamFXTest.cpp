@@ -1,0 +1,284 @@
+// The picture effects on frames whose colour says when they were taken: frame k is one flat colour with
+// red k, shown at k/128 s (binary fractions, so every time compares exactly). The effect state built
+// from the performance feed, and the frame pool and pixel loops underneath.
+#include "tandem/webcam/WebcamFX.h"
+
+#include "tandem/webcam/FrameRenderer.h"
+#include "tandem/webcam/WebcamEffectState.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+namespace tandem {
+namespace {
+
+constexpr double tick = 1.0 / 128;
+const QSize size(64, 36);
+
+QRgb colourOf(int k) {
+    return qRgb(k, 255 - k, 100);
+}
+
+QImage frameAt(int k) {
+    QImage frame(size, QImage::Format_RGB32);
+    frame.fill(colourOf(k));
+    return frame;
+}
+
+// The frame a flat output shows, or -1 when the output is not one flat colour of some frame.
+int shown(const QImage& out) {
+    if (out.size() != size) return -1;
+    const QRgb first = out.pixel(0, 0);
+    for (QPoint p : {QPoint(63, 0), QPoint(0, 35), QPoint(63, 35), QPoint(31, 17), QPoint(32, 18)})
+        if (out.pixel(p) != first) return -1;
+    const int k = qRed(first);
+    return first == colourOf(k) ? k : -1;
+}
+
+bool black(const QImage& out) {
+    for (QPoint p : {QPoint(0, 0), QPoint(63, 35), QPoint(31, 17)})
+        if (out.pixel(p) != qRgb(0, 0, 0)) return false;
+    return true;
+}
+
+struct Frames {
+    WebcamFX fx;
+    QImage at(int k, const WebcamEffectState& state) { return fx.process(frameAt(k), k * tick, state, size); }
+};
+
+WebcamEffectState stutter(double period, double start) {
+    return {period, start, 0, 0};
+}
+
+TEST(WebcamFX, TheLoopShowsTheFrameAtItsStartPlusThePhaseDissolvingIntoEachRepetition) {
+    Frames run;
+    for (int k = 0; k < 40; ++k)
+        ASSERT_EQ(shown(run.at(k, {})), k) << "no effect: the live frame";
+
+    // A sixteenth at 120 bpm: 16 frames per repetition, a fade of a quarter of it (4 frames).
+    const WebcamEffectState on = stutter(0.125, 40 * tick);
+    for (int k = 40; k < 40 + 4 * 16; ++k) {
+        const QImage out = run.at(k, on);
+        const int phase = (k - 40) % 16, repetition = (k - 40) / 16;
+        if (repetition == 0 || phase >= 4) {
+            EXPECT_EQ(shown(out), 40 + phase) << "frame " << k;
+            continue;
+        }
+        // From the last picture of the repetition before (frame 55) to this one, at phase / fade.
+        const double t = phase / 4.0;
+        const QRgb pixel = out.pixel(20, 10);
+        EXPECT_NEAR(qRed(pixel), 55 * (1 - t) + (40 + phase) * t, 1.0) << "frame " << k;
+        EXPECT_NEAR(qGreen(pixel), (255 - 55) * (1 - t) + (255 - 40 - phase) * t, 1.0) << "frame " << k;
+        EXPECT_EQ(qBlue(pixel), 100);
+        EXPECT_EQ(out.pixel(0, 0), pixel) << "the whole picture dissolves";
+        if (phase == 2) {
+            // The midpoint: half of each.
+            EXPECT_NEAR(qRed(pixel), (55 + 42) / 2.0, 0.5);
+            EXPECT_NEAR(qGreen(pixel), (200 + 213) / 2.0, 0.5);
+        }
+    }
+    EXPECT_EQ(run.fx.loopFrom(), 40 * tick);
+    EXPECT_EQ(run.fx.history().front().time, 38 * tick) << "the loop reaches 0.02 s before its start";
+}
+
+TEST(WebcamFX, APeriodAboveOneSecondLoopsOverOneSecondOfMaterial) {
+    Frames run;
+    for (int k = 0; k < 10; ++k)
+        (void)run.at(k, {});
+    const WebcamEffectState slow = stutter(3.0, 10 * tick);
+    for (int k = 10; k < 10 + 128 + 32; ++k)
+        (void)run.at(k, slow);
+    EXPECT_EQ(shown(run.at(10 + 128 + 32, slow)), 10 + 32)
+        << "1.25 s in, a 1 s loop is 0.25 s into its second pass";
+    EXPECT_EQ(shown(run.at(10 + 128 + 100, slow)), 10 + 100);
+    EXPECT_LT(run.fx.history().back().time, 10 * tick + 1.0) << "material grows for one second only";
+    EXPECT_EQ(run.fx.history().back().time, (10 + 127) * tick);
+}
+
+TEST(WebcamFX, TheCutterIsBlackOnTheSecondHalfOfEachPeriodOnly) {
+    Frames run;
+    const double start = 10 * tick, period = 0.25; // 32 frames
+    const WebcamEffectState cutter{0, 0, period, start};
+    for (int k = 10; k < 10 + 3 * 32; ++k) {
+        const QImage out = run.at(k, cutter);
+        if ((k - 10) % 32 >= 16) {
+            EXPECT_TRUE(black(out)) << "frame " << k;
+        } else {
+            EXPECT_EQ(shown(out), k) << "frame " << k;
+        }
+    }
+    auto at = [&](double now) { return run.fx.process(frameAt(7), now, cutter, size); };
+    EXPECT_EQ(shown(at(start + period / 2 - 1e-9)), 7);
+    EXPECT_TRUE(black(at(start + period / 2)));
+    EXPECT_TRUE(black(at(start + period - 1e-9)));
+    EXPECT_EQ(shown(at(start + period)), 7);
+    EXPECT_EQ(shown(at(start)), 7);
+
+    // Over a stutter the cutter still cuts, and the loop goes on behind it.
+    const WebcamEffectState both{0.125, 200 * tick, period, 200 * tick};
+    for (int k = 200; k < 200 + 20; ++k) {
+        const QImage out = run.at(k, both);
+        if (k - 200 >= 16) {
+            EXPECT_TRUE(black(out)) << "frame " << k;
+        } else {
+            EXPECT_EQ(shown(out), k) << "frame " << k;
+        }
+    }
+    EXPECT_EQ(shown(run.at(200 + 36, both)), 204) << "the loop kept time while the picture was black";
+}
+
+TEST(WebcamFX, StutterOffClearsTheLoopAndANewStartRebuildsItFromRecentFrames) {
+    Frames run;
+    for (int k = 0; k < 40; ++k)
+        (void)run.at(k, {});
+    for (int k = 40; k < 60; ++k)
+        (void)run.at(k, stutter(0.125, 40 * tick));
+    ASSERT_TRUE(run.fx.loopFrom());
+
+    // A new start without an off tick in between: the loop is made again from the last 0.4 s.
+    for (int k = 60; k < 72; ++k)
+        (void)run.at(k, stutter(0.125, 40 * tick));
+    const double restart = 69.5 * tick;
+    const QImage first = run.at(72, stutter(0.125, restart));
+    EXPECT_EQ(run.fx.loopFrom(), restart);
+    std::vector<double> times;
+    for (const WebcamFX::Stored& stored : run.fx.history())
+        times.push_back(stored.time);
+    // From 0.02 s before the new start: frame 67 (0.0195 s before it) is in, frame 66 (0.027 s) is not.
+    EXPECT_EQ(times, (std::vector<double>{67 * tick, 68 * tick, 69 * tick, 70 * tick, 71 * tick, 72 * tick}));
+    EXPECT_EQ(shown(first), 72);
+
+    // Off: the loop is gone and the live picture shows.
+    EXPECT_EQ(shown(run.at(73, {})), 73);
+    EXPECT_FALSE(run.fx.loopFrom());
+    EXPECT_TRUE(run.fx.history().empty());
+    // On again with the old start: it is a new loop, begun from what is still recent.
+    (void)run.at(74, stutter(0.125, restart));
+    EXPECT_EQ(run.fx.history().front().time, 67 * tick);
+    EXPECT_EQ(run.fx.history().back().time, 74 * tick);
+
+    EXPECT_GE(run.fx.recent().front().time, 74 * tick - WebcamFX::recentSeconds);
+    EXPECT_EQ(run.fx.recent().size(), size_t(52)) << "0.4 s of frames: 74 back to 23";
+}
+
+TEST(WebcamEffectStateTable, KnobElseMeasuredElseASixteenthAndTheCutterFromItsStart) {
+    using Snapshot = KoalaPerformanceFeed::Snapshot;
+    EXPECT_EQ(WebcamEffectState::make({}, 120, 5, 0.3), WebcamEffectState{}) << "nothing on";
+
+    Snapshot held;
+    held.manualStutter = true;
+    held.stutterSince = 2.0;
+    EXPECT_EQ(WebcamEffectState::make(held, 120, 5, std::nullopt), (WebcamEffectState{0.125, 2.0, 0, 0}))
+        << "nothing measured: 15 / bpm";
+    EXPECT_EQ(WebcamEffectState::make(held, 90, 5, std::nullopt).stutterPeriod, 15.0 / 90);
+    EXPECT_EQ(WebcamEffectState::make(held, 120, 5, 0.2).stutterPeriod, 0.2) << "Koala's own period";
+    EXPECT_EQ(WebcamEffectState::make(held, 0, 5, std::nullopt).stutterPeriod, 0.125) << "no tempo: 120";
+    EXPECT_EQ(WebcamEffectState::measuringSince(held), 2.0);
+
+    Snapshot touched;
+    touched.touchStutter = true;
+    EXPECT_EQ(WebcamEffectState::make(touched, 120, 5, 0.2), WebcamEffectState{}) << "no start time: off";
+    touched.stutterSince = 3.0;
+    EXPECT_EQ(WebcamEffectState::make(touched, 120, 5, 0.2), (WebcamEffectState{0.2, 3.0, 0, 0}));
+    Snapshot stale;
+    stale.stutterSince = 3.0;
+    EXPECT_EQ(WebcamEffectState::make(stale, 120, 5, 0.2), WebcamEffectState{})
+        << "a start without a flag: off";
+    EXPECT_FALSE(WebcamEffectState::measuringSince(stale));
+
+    // The knob: 1 below 33, 2 below 65, 4 below 97, else 8 to the beat, whatever was measured.
+    const std::vector<std::pair<int, double>> knob = {{0, 0.5},    {1, 0.5},     {32, 0.5},
+                                                      {33, 0.25},  {64, 0.25},   {65, 0.125},
+                                                      {96, 0.125}, {97, 0.0625}, {127, 0.0625}};
+    for (auto [value, period] : knob) {
+        Snapshot turned;
+        turned.fx["STUTTER"] = value;
+        turned.stutterSince = 1.0;
+        EXPECT_EQ(WebcamEffectState::make(turned, 120, 5, 0.3), (WebcamEffectState{period, 1.0, 0, 0}))
+            << "STUTTER " << value;
+        EXPECT_FALSE(WebcamEffectState::measuringSince(turned)) << "no measuring under a knob";
+        Snapshot cut;
+        cut.fx["CUTTER"] = value;
+        cut.cutterSince = 4.0;
+        EXPECT_EQ(WebcamEffectState::make(cut, 120, 5, 0.3), (WebcamEffectState{0, 0, period, 4.0}))
+            << "CUTTER " << value;
+    }
+    Snapshot unstamped;
+    unstamped.fx["CUTTER"] = 70;
+    EXPECT_EQ(WebcamEffectState::make(unstamped, 60, 5, std::nullopt), (WebcamEffectState{0, 0, 0.25, 5}))
+        << "no cutter start: now";
+}
+
+TEST(FrameRenderer, ReusesAPooledFrameOnlyOnceNobodyHoldsIt) {
+    FrameRenderer renderer;
+    std::vector<QImage> held;
+    for (int k = 0; k < 4; ++k)
+        held.push_back(*renderer.render(frameAt(k), 64, 36));
+    EXPECT_EQ(renderer.poolCount(), FrameRenderer::minimumPool);
+    held.push_back(*renderer.render(frameAt(4), 64, 36));
+    EXPECT_EQ(renderer.poolCount(), size_t(5)) << "every pooled frame was still held";
+    for (int k = 0; k < 5; ++k)
+        EXPECT_EQ(shown(held[size_t(k)]), k) << "a held frame is never written over";
+
+    const uchar* second = held[1].constBits();
+    held.erase(held.begin() + 1);
+    const QImage again = *renderer.render(frameAt(9), 64, 36);
+    EXPECT_EQ(again.constBits(), second) << "the frame let go of is the one reused";
+    EXPECT_EQ(renderer.poolCount(), size_t(5));
+    EXPECT_EQ(again.format(), QImage::Format_RGB32);
+
+    (void)renderer.render(frameAt(1), 32, 18);
+    EXPECT_EQ(renderer.poolSize(), QSize(32, 18));
+    EXPECT_EQ(renderer.poolCount(), FrameRenderer::minimumPool) << "a new size starts a new pool";
+    EXPECT_FALSE(renderer.render(frameAt(1), 0, 18));
+}
+
+TEST(FrameRenderer, HalvesByBlockMeansAndDoublesBilinearly) {
+    // A picture with every channel different in every pixel.
+    QImage whole(10, 6, QImage::Format_RGB32);
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 10; ++x)
+            whole.setPixel(x, y, qRgb(x * 25, y * 40, (x * 7 + y * 31) % 256));
+    FrameRenderer renderer;
+    const QImage half = *renderer.half(whole);
+    ASSERT_EQ(half.size(), QSize(5, 3));
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 5; ++x) {
+            auto mean = [&](int (*channel)(QRgb)) {
+                return (channel(whole.pixel(2 * x, 2 * y)) + channel(whole.pixel(2 * x + 1, 2 * y)) +
+                        channel(whole.pixel(2 * x, 2 * y + 1)) + channel(whole.pixel(2 * x + 1, 2 * y + 1))) /
+                       4.0;
+            };
+            EXPECT_NEAR(qRed(half.pixel(x, y)), mean(qRed), 0.5);
+            EXPECT_NEAR(qGreen(half.pixel(x, y)), mean(qGreen), 0.5);
+            EXPECT_NEAR(qBlue(half.pixel(x, y)), mean(qBlue), 0.5);
+            EXPECT_EQ(qAlpha(half.pixel(x, y)), 255);
+        }
+
+    // Each output pixel centre maps to (X + 0.5) / 2 - 0.5 in the half picture, edges clamped; one
+    // column and row more than twice the half repeat the last.
+    const QImage doubled = *renderer.twice(half, 11, 7);
+    ASSERT_EQ(doubled.size(), QSize(11, 7));
+    auto sample = [&](double sx, double sy, int (*channel)(QRgb)) {
+        sx = std::clamp(sx, 0.0, 4.0);
+        sy = std::clamp(sy, 0.0, 2.0);
+        const int x0 = int(std::floor(sx)), y0 = int(std::floor(sy));
+        const int x1 = std::min(x0 + 1, 4), y1 = std::min(y0 + 1, 2);
+        const double fx = sx - x0, fy = sy - y0;
+        auto at = [&](int x, int y) { return double(channel(half.pixel(x, y))); };
+        return (at(x0, y0) * (1 - fx) + at(x1, y0) * fx) * (1 - fy) +
+               (at(x0, y1) * (1 - fx) + at(x1, y1) * fx) * fy;
+    };
+    for (int y = 0; y < 7; ++y)
+        for (int x = 0; x < 11; ++x) {
+            const double sx = std::min(x, 9) / 2.0 - 0.25, sy = std::min(y, 5) / 2.0 - 0.25;
+            EXPECT_NEAR(qRed(doubled.pixel(x, y)), sample(sx, sy, qRed), 0.51) << x << "," << y;
+            EXPECT_NEAR(qGreen(doubled.pixel(x, y)), sample(sx, sy, qGreen), 0.51) << x << "," << y;
+            EXPECT_NEAR(qBlue(doubled.pixel(x, y)), sample(sx, sy, qBlue), 0.51) << x << "," << y;
+        }
+}
+
+} // namespace
+} // namespace tandem
