@@ -1,0 +1,488 @@
+// Real movies from FFmpeg, small, decoded back with libavformat and libavcodec: H.264 High with BT.709
+// colours, AAC at 48 kHz in stereo, the index before the media, key frames at most 60 frames apart,
+// frames at the times they were given, and sound placed by its time stamps, trimmed to the session.
+#include "platform/linux/FfmpegMovieFile.h"
+
+#include "base/ScratchFolder.h"
+#include "base/ThreadQueue.h"
+#include "support/ScratchHome.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/log.h>
+}
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cmath>
+#include <fstream>
+#include <future>
+#include <numbers>
+#include <vector>
+
+namespace tandem {
+namespace {
+
+constexpr int width = 160;
+constexpr int height = 96;
+
+// Left half pure red; right half a pattern that moves, so the encoder has something to do.
+MovieFrame picture(int index) {
+    auto pixels = std::make_shared<std::vector<uint8_t>>(size_t(width * height * 4));
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            uint8_t* p = pixels->data() + (y * width + x) * 4;
+            if (x < width / 2) {
+                p[0] = 0, p[1] = 0, p[2] = 255; // B, G, R
+            } else {
+                const int v = (x * 3 + y * 5 + index * 7) & 0xff;
+                p[0] = uint8_t(v), p[1] = uint8_t(255 - v), p[2] = uint8_t(v / 2);
+            }
+            p[3] = 255;
+        }
+    }
+    return MovieFrame{width, height, width * 4, pixels->data(), pixels};
+}
+
+// 10 ms of stereo: a 1 kHz burst where [burstStart, burstStart + 0.01) overlaps it, silence elsewhere.
+SampleBuffer tenMilliseconds(double time, double sessionStart, const std::vector<double>& bursts) {
+    SampleBuffer buffer = SampleBuffer::makeFloat(48000, 2, 480, true, time);
+    for (size_t f = 0; f < buffer.frames; ++f) {
+        const double t = time - sessionStart + double(f) / 48000;
+        for (double burst : bursts) {
+            if (t >= burst && t < burst + 0.01) {
+                const float s = float(0.5 * std::sin(2 * std::numbers::pi * 1000 * (t - burst)));
+                buffer.floatAt(f, 0) = s;
+                buffer.floatAt(f, 1) = -s;
+            }
+        }
+    }
+    return buffer;
+}
+
+struct Decoded {
+    int videoProfile = -1;
+    AVCodecID videoCodec = AV_CODEC_ID_NONE;
+    AVCodecID audioCodec = AV_CODEC_ID_NONE;
+    int videoWidth = 0, videoHeight = 0;
+    AVColorPrimaries primaries = AVCOL_PRI_UNSPECIFIED;
+    AVColorTransferCharacteristic transfer = AVCOL_TRC_UNSPECIFIED;
+    AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED;
+    int sampleRate = 0, channels = 0;
+    std::vector<bool> keyFrames;  // video packets in decode order
+    std::vector<double> framePts; // decoded frames, seconds, in presentation order
+    std::vector<int> redLuma;     // the middle of the red half, per decoded frame
+    double audioEnd = 0;          // seconds
+    std::vector<float> left;      // decoded sound, from its first presented sample
+    double audioFirstPts = 0;     // seconds
+};
+
+template <class T, void (*Free)(T**)> struct Owned {
+    T* pointer = nullptr;
+    ~Owned() { Free(&pointer); }
+};
+
+Decoded decode(const std::filesystem::path& path) {
+    Decoded result;
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) {
+        ADD_FAILURE() << "can't open " << path;
+        return result;
+    }
+    avformat_find_stream_info(format, nullptr);
+    const int videoIndex = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    const int audioIndex = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (videoIndex < 0) {
+        ADD_FAILURE() << "no picture";
+        avformat_close_input(&format);
+        return result;
+    }
+    // A movie without sound has no sound track at all.
+    AVStream* videoStream = format->streams[videoIndex];
+    AVStream* audioStream = format->streams[audioIndex >= 0 ? audioIndex : videoIndex];
+    const AVCodecParameters* v = videoStream->codecpar;
+    const AVCodecParameters* a = audioStream->codecpar;
+    result.videoCodec = v->codec_id;
+    result.videoProfile = v->profile;
+    result.videoWidth = v->width;
+    result.videoHeight = v->height;
+    result.primaries = v->color_primaries;
+    result.transfer = v->color_trc;
+    result.matrix = v->color_space;
+    if (audioIndex >= 0) {
+        result.audioCodec = a->codec_id;
+        result.sampleRate = a->sample_rate;
+        result.channels = a->ch_layout.nb_channels;
+    }
+
+    Owned<AVCodecContext, avcodec_free_context> video, audio;
+    video.pointer = avcodec_alloc_context3(avcodec_find_decoder(v->codec_id));
+    audio.pointer = avcodec_alloc_context3(avcodec_find_decoder(a->codec_id));
+    avcodec_parameters_to_context(video.pointer, v);
+    avcodec_parameters_to_context(audio.pointer, a);
+    video.pointer->pkt_timebase = videoStream->time_base;
+    audio.pointer->pkt_timebase = audioStream->time_base;
+    avcodec_open2(video.pointer, avcodec_find_decoder(v->codec_id), nullptr);
+    avcodec_open2(audio.pointer, avcodec_find_decoder(a->codec_id), nullptr);
+
+    Owned<AVPacket, av_packet_free> packet;
+    Owned<AVFrame, av_frame_free> frame;
+    packet.pointer = av_packet_alloc();
+    frame.pointer = av_frame_alloc();
+    bool firstAudio = true;
+    auto drain = [&](AVCodecContext* codec, bool isVideo) {
+        while (avcodec_receive_frame(codec, frame.pointer) == 0) {
+            if (isVideo) {
+                result.framePts.push_back(double(frame.pointer->best_effort_timestamp) *
+                                          av_q2d(videoStream->time_base));
+                const int y = height / 2, x = width / 4;
+                result.redLuma.push_back(frame.pointer->data[0][y * frame.pointer->linesize[0] + x]);
+            } else {
+                if (firstAudio) {
+                    result.audioFirstPts =
+                        double(frame.pointer->best_effort_timestamp) * av_q2d(audioStream->time_base);
+                    firstAudio = false;
+                }
+                const float* samples = reinterpret_cast<const float*>(frame.pointer->extended_data[0]);
+                result.left.insert(result.left.end(), samples, samples + frame.pointer->nb_samples);
+            }
+            av_frame_unref(frame.pointer);
+        }
+    };
+    while (av_read_frame(format, packet.pointer) >= 0) {
+        if (packet.pointer->stream_index == videoIndex) {
+            result.keyFrames.push_back(packet.pointer->flags & AV_PKT_FLAG_KEY);
+            avcodec_send_packet(video.pointer, packet.pointer);
+            drain(video.pointer, true);
+        } else if (packet.pointer->stream_index == audioIndex) {
+            const double end =
+                double(packet.pointer->pts + packet.pointer->duration) * av_q2d(audioStream->time_base);
+            result.audioEnd = std::max(result.audioEnd, end);
+            avcodec_send_packet(audio.pointer, packet.pointer);
+            drain(audio.pointer, false);
+        }
+        av_packet_unref(packet.pointer);
+    }
+    avcodec_send_packet(video.pointer, nullptr);
+    drain(video.pointer, true);
+    avcodec_send_packet(audio.pointer, nullptr);
+    drain(audio.pointer, false);
+    avformat_close_input(&format);
+    return result;
+}
+
+// The top-level boxes of an MPEG-4 file, in order.
+std::vector<std::string> boxes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::string> names;
+    while (in) {
+        unsigned char header[8];
+        if (!in.read(reinterpret_cast<char*>(header), 8)) break;
+        uint64_t size = (uint64_t(header[0]) << 24) | (uint64_t(header[1]) << 16) |
+                        (uint64_t(header[2]) << 8) | header[3];
+        names.emplace_back(reinterpret_cast<char*>(header + 4), 4);
+        uint64_t skip = size - 8;
+        if (size == 1) {
+            unsigned char large[8];
+            in.read(reinterpret_cast<char*>(large), 8);
+            size = 0;
+            for (unsigned char byte : large)
+                size = (size << 8) | byte;
+            skip = size - 16;
+        } else if (size < 8) {
+            break;
+        }
+        in.seekg(std::streamoff(skip), std::ios::cur);
+    }
+    return names;
+}
+
+// The energy-weighted middle of the sound in [from, to) seconds.
+double centre(const Decoded& movie, double from, double to) {
+    double weighted = 0, total = 0;
+    for (size_t i = size_t(std::max(0.0, from * 48000)); i < size_t(to * 48000) && i < movie.left.size();
+         ++i) {
+        const double energy = double(movie.left[i]) * movie.left[i];
+        weighted += energy * (movie.audioFirstPts + double(i) / 48000);
+        total += energy;
+    }
+    return total > 0 ? weighted / total : -1;
+}
+
+double rms(const Decoded& movie, double from, double to) {
+    double sum = 0;
+    size_t count = 0;
+    for (size_t i = size_t(from * 48000); i < size_t(to * 48000) && i < movie.left.size(); ++i, ++count)
+        sum += double(movie.left[i]) * movie.left[i];
+    return count ? std::sqrt(sum / double(count)) : -1;
+}
+
+bool finishAndWait(MovieFile& movie) {
+    std::promise<bool> written;
+    auto answer = written.get_future();
+    movie.finish([&written](bool ok) { written.set_value(ok); });
+    return answer.get();
+}
+
+class FfmpegMovie : public ::testing::Test {
+protected:
+    void SetUp() override { av_log_set_level(AV_LOG_ERROR); }
+    ScratchFolder folder{"tandem-movie"};
+    // One encoder queue the test can wait on instead of sleeping.
+    std::shared_ptr<ThreadQueue> encoder = std::make_shared<ThreadQueue>("Tandem movie encoder");
+    FfmpegMovieFiles movies{options([this] { return encoder; })};
+    // The shipped settings (preset, queue lengths), with the test's encoder queue.
+    static FfmpegMovieFiles::Options options(std::function<std::shared_ptr<Queue>()> queue) {
+        FfmpegMovieFiles::Options shipped;
+        shipped.encoder = std::move(queue);
+        return shipped;
+    }
+    MovieSettings settings = MovieSettings::recording(width, height);
+};
+
+TEST_F(FfmpegMovie, ARecordingDecodesBackAsWritten) {
+    const auto path = folder.path() / "take.mp4";
+    auto made = movies.create(path, settings);
+    ASSERT_TRUE(made.ok()) << made.error().description;
+    MovieFile& movie = **made;
+
+    // 150 frames at about 30 per second with jitter, as composition delivers them; sound in 10 ms
+    // buffers from before the session to past its end, with a lost stretch and a repeated buffer.
+    const double start = 7200.123;
+    std::vector<double> times;
+    for (int i = 0; i < 150; ++i)
+        times.push_back(start + i / 30.0 + (i % 3 == 1 ? 0.004 : 0) - (i % 5 == 2 ? 0.003 : 0));
+    const std::vector<double> bursts = {1.0, 3.0};
+    movie.startSession(start);
+    size_t nextFrame = 0;
+    for (double t = start - 0.3; t < times.back() + 0.5; t += 0.01) {
+        while (nextFrame < times.size() && times[nextFrame] <= t) {
+            if (!movie.videoReady()) encoder->sync([] {});
+            ASSERT_TRUE(movie.appendVideo(picture(int(nextFrame)), times[nextFrame]));
+            ++nextFrame;
+        }
+        if (nextFrame == times.size()) movie.endSession(times.back());
+        const double offset = t - start;
+        if (offset > 2.0 && offset < 2.2) continue; // lost: silence in the file
+        if (!movie.audioReady()) encoder->sync([] {});
+        const bool taken = movie.appendAudio(tenMilliseconds(t, start, bursts));
+        EXPECT_EQ(taken, nextFrame < times.size()) << offset;
+        if (offset > 2.5 && offset < 2.52) {
+            ASSERT_TRUE(movie.appendAudio(tenMilliseconds(t, start, bursts)));
+        }
+    }
+    ASSERT_TRUE(finishAndWait(movie));
+    EXPECT_EQ(movie.error(), std::nullopt);
+
+    const auto order = boxes(path);
+    const auto moov = std::find(order.begin(), order.end(), "moov");
+    const auto mdat = std::find(order.begin(), order.end(), "mdat");
+    ASSERT_NE(moov, order.end());
+    ASSERT_NE(mdat, order.end());
+    EXPECT_LT(moov - order.begin(), mdat - order.begin()) << "the index must come first";
+
+    const Decoded decoded = decode(path);
+    EXPECT_EQ(decoded.videoCodec, AV_CODEC_ID_H264);
+    EXPECT_EQ(decoded.videoProfile, FF_PROFILE_H264_HIGH);
+    EXPECT_EQ(decoded.videoWidth, width);
+    EXPECT_EQ(decoded.videoHeight, height);
+    EXPECT_EQ(decoded.primaries, AVCOL_PRI_BT709);
+    EXPECT_EQ(decoded.transfer, AVCOL_TRC_BT709);
+    EXPECT_EQ(decoded.matrix, AVCOL_SPC_BT709);
+    EXPECT_EQ(decoded.audioCodec, AV_CODEC_ID_AAC);
+    EXPECT_EQ(decoded.sampleRate, 48000);
+    EXPECT_EQ(decoded.channels, 2);
+
+    // Key frames: the first, then never more than 60 frames apart.
+    ASSERT_EQ(decoded.keyFrames.size(), times.size());
+    ASSERT_TRUE(decoded.keyFrames.front());
+    int sinceKey = 0, keys = 0;
+    for (bool key : decoded.keyFrames) {
+        sinceKey = key ? 0 : sinceKey + 1;
+        keys += key;
+        EXPECT_LT(sinceKey, 60);
+    }
+    EXPECT_GE(keys, 3);
+
+    // Every frame, at its own time from the session's start, rising.
+    ASSERT_EQ(decoded.framePts.size(), times.size());
+    for (size_t i = 0; i < times.size(); ++i) {
+        EXPECT_NEAR(decoded.framePts[i], times[i] - start, 1.0 / 90000) << i;
+        if (i > 0) {
+            EXPECT_GT(decoded.framePts[i], decoded.framePts[i - 1]);
+        }
+    }
+    // Pure red in video range with BT.709's weights: 16 + 219 × 0.2126 = 62.6 (BT.601 would give 81.5).
+    for (int luma : decoded.redLuma)
+        EXPECT_NEAR(luma, 63, 3);
+
+    // Sound: from the session's start, ending by the picture's end, bursts where they were played
+    // (the lost stretch and the repeated buffer move nothing), silence where it was lost.
+    const double videoEnd = decoded.framePts.back();
+    EXPECT_LE(decoded.audioEnd, videoEnd + 0.0005);
+    EXPECT_GE(decoded.audioEnd, videoEnd - 0.025);
+    EXPECT_NEAR(decoded.audioFirstPts, 0, 0.0005);
+    EXPECT_NEAR(double(decoded.left.size()) / 48000, videoEnd, 0.025);
+    for (double burst : bursts)
+        EXPECT_NEAR(centre(decoded, burst - 0.1, burst + 0.1), burst + 0.005, 0.001) << burst;
+    EXPECT_LT(rms(decoded, 2.05, 2.15), 0.001);
+    EXPECT_LT(rms(decoded, 0.0, 0.9), 0.01);
+    EXPECT_GT(rms(decoded, 1.0, 1.01), 0.2);
+}
+
+TEST_F(FfmpegMovie, SoundAtAnotherRateIsConvertedInPlace) {
+    // 44.1 kHz mono 16-bit, as a microphone may give it, with bursts at 0.5 s and 1.5 s.
+    const auto path = folder.path() / "cd rate.mp4";
+    auto made = movies.create(path, settings);
+    ASSERT_TRUE(made.ok());
+    MovieFile& movie = **made;
+    const double start = 300.0;
+    movie.startSession(start);
+    for (int i = 0; i <= 60; ++i) {
+        if (!movie.videoReady()) encoder->sync([] {});
+        ASSERT_TRUE(movie.appendVideo(picture(i), start + i / 30.0));
+    }
+    for (int b = 0; b < 200; ++b) {
+        SampleBuffer buffer = SampleBuffer::makeInt16(44100, 1, 441, true, start + b * 0.01);
+        for (size_t f = 0; f < buffer.frames; ++f) {
+            const double t = b * 0.01 + double(f) / 44100;
+            for (double burst : {0.5, 1.5})
+                if (t >= burst && t < burst + 0.01)
+                    buffer.int16At(f, 0) =
+                        int16_t(16000 * std::sin(2 * std::numbers::pi * 1000 * (t - burst)));
+        }
+        if (!movie.audioReady()) encoder->sync([] {});
+        ASSERT_TRUE(movie.appendAudio(buffer));
+    }
+    movie.endSession(start + 2.0);
+    ASSERT_TRUE(finishAndWait(movie));
+    const Decoded decoded = decode(path);
+    EXPECT_EQ(decoded.sampleRate, 48000);
+    EXPECT_EQ(decoded.channels, 2);
+    for (double burst : {0.5, 1.5})
+        EXPECT_NEAR(centre(decoded, burst - 0.1, burst + 0.1), burst + 0.005, 0.0015) << burst;
+    EXPECT_GT(rms(decoded, 0.5, 0.51), 0.2);
+    EXPECT_NEAR(double(decoded.left.size()) / 48000, 2.0, 0.025);
+}
+
+TEST_F(FfmpegMovie, InputsAreReadyWhileFewerThanFourFramesWait) {
+    const auto path = folder.path() / "held.mp4";
+    auto made = movies.create(path, settings);
+    ASSERT_TRUE(made.ok()) << made.error().description;
+    MovieFile& movie = **made;
+    // Holds the encoder up until released, however the test ends.
+    struct Hold {
+        std::promise<void> promise;
+        bool released = false;
+        void release() {
+            if (!released) promise.set_value();
+            released = true;
+        }
+        ~Hold() { release(); }
+    } hold;
+    encoder->async([waiting = hold.promise.get_future().share()] { waiting.wait(); });
+
+    EXPECT_TRUE(movie.videoReady());
+    EXPECT_FALSE(movie.appendVideo(picture(0), 1.0)); // no session yet
+    movie.startSession(1.0);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(movie.appendVideo(picture(i), 1.0 + i / 30.0)) << i;
+    EXPECT_FALSE(movie.videoReady());
+    EXPECT_FALSE(movie.appendVideo(picture(4), 1.0 + 4 / 30.0));
+    EXPECT_TRUE(movie.audioReady()); // sound has its own, longer queue
+    hold.release();
+    encoder->sync([] {});
+    EXPECT_TRUE(movie.videoReady());
+    EXPECT_TRUE(movie.appendVideo(picture(5), 1.0 + 5 / 30.0));
+    ASSERT_TRUE(finishAndWait(movie));
+    EXPECT_EQ(decode(path).framePts.size(), 5u);
+}
+
+TEST_F(FfmpegMovie, WhatAMovieRefuses) {
+    const auto path = folder.path() / "refusals.mp4";
+    auto made = movies.create(path, settings);
+    ASSERT_TRUE(made.ok());
+    MovieFile& movie = **made;
+    movie.startSession(20.0);
+    EXPECT_FALSE(movie.appendVideo(picture(0), 19.99)); // before the session
+    MovieFrame narrow = picture(0);
+    narrow.width = width - 2;
+    EXPECT_FALSE(movie.appendVideo(narrow, 20.0));
+    MovieFrame overlapping = picture(0);
+    overlapping.stride = width * 2;
+    EXPECT_FALSE(movie.appendVideo(overlapping, 20.0));
+    EXPECT_FALSE(movie.appendAudio(SampleBuffer::makeFloat(0, 2, 441, true, 20.0)));
+    EXPECT_FALSE(movie.appendAudio(SampleBuffer::makeFloat(44100.5, 2, 441, true, 20.0)));
+    SampleBuffer short_ = SampleBuffer::makeFloat(48000, 2, 480, true, 20.0);
+    short_.floats.resize(100);
+    EXPECT_FALSE(movie.appendAudio(short_));
+    EXPECT_FALSE(movie.appendAudio(SampleBuffer::makeOther(3, 48000, 2, 480, true, 20.0)));
+    EXPECT_TRUE(movie.appendVideo(picture(0), 20.0));
+    EXPECT_FALSE(movie.appendVideo(picture(1), 20.0));
+    // Mono and 16-bit sound are taken.
+    EXPECT_TRUE(movie.appendAudio(SampleBuffer::makeInt16(48000, 1, 480, false, 20.0)));
+    EXPECT_TRUE(movie.appendVideo(picture(1), 20.04));
+    ASSERT_TRUE(finishAndWait(movie));
+    EXPECT_FALSE(movie.appendVideo(picture(2), 20.08));
+
+    std::promise<bool> second;
+    movie.finish([&second](bool ok) { second.set_value(ok); });
+    EXPECT_FALSE(second.get_future().get());
+    EXPECT_TRUE(std::filesystem::exists(path));
+    movie.cancel(); // after finish: the finished file stays
+    EXPECT_TRUE(std::filesystem::exists(path));
+}
+
+TEST_F(FfmpegMovie, AnExistingFileIsNeverReplacedAndCancelRemovesTheFile) {
+    const auto existing = folder.path() / "first take.mp4";
+    testing::ScratchHome::write(existing, "the first take");
+    auto refused = movies.create(existing, settings);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().domain, "NSPOSIXErrorDomain");
+    EXPECT_EQ(refused.error().code, EEXIST);
+    EXPECT_EQ(testing::ScratchHome::read(existing), "the first take");
+
+    auto missing = movies.create(folder.path() / "gone" / "take.mp4", settings);
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error().code, ENOENT);
+
+    MovieSettings odd = settings;
+    odd.width = width + 1;
+    auto unsupported = movies.create(folder.path() / "odd.mp4", odd);
+    ASSERT_FALSE(unsupported.ok());
+    EXPECT_FALSE(std::filesystem::exists(folder.path() / "odd.mp4"));
+
+    const auto path = folder.path() / "cancelled.mp4";
+    auto made = movies.create(path, settings);
+    ASSERT_TRUE(made.ok());
+    (*made)->startSession(1);
+    EXPECT_TRUE((*made)->appendVideo(picture(0), 1));
+    EXPECT_TRUE(std::filesystem::exists(path));
+    (*made)->cancel();
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_FALSE((*made)->videoReady());
+    EXPECT_FALSE(finishAndWait(**made));
+
+    // Finished with nothing in it: an answer, and no half-written file left behind on false.
+    const auto empty = folder.path() / "empty.mp4";
+    auto nothing = movies.create(empty, settings);
+    ASSERT_TRUE(nothing.ok());
+    const bool written = finishAndWait(**nothing);
+    EXPECT_EQ(std::filesystem::exists(empty), written);
+
+    // A movie dropped without finish is no movie: its file goes with it.
+    const auto dropped = folder.path() / "dropped.mp4";
+    {
+        auto abandoned = movies.create(dropped, settings);
+        ASSERT_TRUE(abandoned.ok());
+        (*abandoned)->startSession(1);
+        EXPECT_TRUE((*abandoned)->appendVideo(picture(0), 1));
+    }
+    encoder->sync([] {}); // the movie goes when its last waiting frame has been encoded
+    EXPECT_FALSE(std::filesystem::exists(dropped));
+}
+
+} // namespace
+} // namespace tandem
