@@ -1,6 +1,8 @@
 #pragma once
 
 #include "base/Error.h"
+#include "base/Queue.h"
+#include "platform/Observation.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -39,6 +41,13 @@ public:
     virtual std::string output() = 0;
 };
 
+// One process as the process list names it.
+struct ProcessEntry {
+    int32_t pid = 0;
+    std::string name; // the program's own name, at most 63 bytes
+    bool operator==(const ProcessEntry&) const = default;
+};
+
 class Processes {
 public:
     virtual ~Processes() = default;
@@ -51,6 +60,17 @@ public:
     virtual std::filesystem::path temporaryFolder() = 0;
     // Sends the null signal: 0 when the process could be signalled, else the errno (3 = ESRCH).
     virtual int signalProbe(int32_t processIdentifier) = 0;
+
+    // Every process of the machine, in one scan.
+    virtual std::vector<ProcessEntry> list() = 0;
+    // User plus system CPU time of a process in nanoseconds; nothing when it cannot be read.
+    virtual std::optional<uint64_t> cpuTime(int32_t processIdentifier) = 0;
+    // Sends a signal: 0 when it was sent, else the errno.
+    virtual int sendSignal(int32_t processIdentifier, int signal) = 0;
+    // This process stops taking `signal`'s default action and calls `handler` on `queue` instead,
+    // until the token is destroyed.
+    virtual ObservationToken watchSignal(int signal, std::shared_ptr<Queue> queue,
+                                         std::function<void()> handler) = 0;
 };
 
 } // namespace tandem

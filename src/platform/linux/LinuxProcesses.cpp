@@ -1,17 +1,22 @@
 #include "platform/linux/LinuxProcesses.h"
 
+#include "platform/linux/ProcFs.h"
 #include "platform/linux/Spawn.h"
+#include "platform/linux/Subscription.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 extern char** environ;
 
@@ -175,6 +180,135 @@ int LinuxProcesses::signalProbe(int32_t processIdentifier) {
     // 0 and negative numbers name process groups (-1: every process), never one process.
     if (processIdentifier <= 0) return ESRCH;
     return ::kill(processIdentifier, 0) == 0 ? 0 : errno;
+}
+
+std::vector<ProcessEntry> LinuxProcesses::list() {
+    return procfs::list(proc);
+}
+
+std::optional<uint64_t> LinuxProcesses::cpuTime(int32_t processIdentifier) {
+    return procfs::cpuTime(proc, processIdentifier);
+}
+
+int LinuxProcesses::sendSignal(int32_t processIdentifier, int signal) {
+    if (processIdentifier <= 0) return ESRCH;
+    return ::kill(processIdentifier, signal) == 0 ? 0 : errno;
+}
+
+namespace {
+
+// One per process: the pipe the handler writes into, the thread that reads it, the watchers.
+class SignalHub {
+public:
+    using Watcher = Subscription<>;
+
+    static SignalHub& shared() {
+        static SignalHub hub;
+        return hub;
+    }
+
+    void add(int signal, const std::shared_ptr<Watcher>& watcher) {
+        std::lock_guard guard(lock);
+        start();
+        auto& list = watchers[signal];
+        if (list.empty()) {
+            struct sigaction action {};
+            action.sa_handler = &SignalHub::caught;
+            sigemptyset(&action.sa_mask);
+            action.sa_flags = SA_RESTART;
+            struct sigaction previous {};
+            ::sigaction(signal, &action, &previous);
+            saved[signal] = previous;
+        }
+        list.push_back(watcher);
+    }
+
+    void remove(int signal, const std::shared_ptr<Watcher>& watcher) {
+        watcher->end();
+        std::lock_guard guard(lock);
+        auto& list = watchers[signal];
+        std::erase(list, watcher);
+        if (list.empty() && saved.count(signal)) {
+            ::sigaction(signal, &saved[signal], nullptr);
+            saved.erase(signal);
+        }
+    }
+
+    ~SignalHub() {
+        if (!reader.joinable()) return;
+        unsigned char stop = 0;
+        while (::write(writeEnd, &stop, 1) < 0 && errno == EINTR) {
+        }
+        reader.join();
+        ::close(readEnd);
+        ::close(writeEnd);
+    }
+
+private:
+    static inline std::atomic<int> pipeForHandler{-1};
+
+    static void caught(int signal) {
+        int saved = errno;
+        unsigned char number = static_cast<unsigned char>(signal);
+        ssize_t ignored = ::write(pipeForHandler.load(), &number, 1);
+        (void)ignored;
+        errno = saved;
+    }
+
+    // With the lock held.
+    void start() {
+        if (reader.joinable()) return;
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0) return;
+        readEnd = ends[0];
+        writeEnd = ends[1];
+        // A full pipe must never block the handler: a burst of the same signal needs one byte.
+        ::fcntl(writeEnd, F_SETFL, ::fcntl(writeEnd, F_GETFL) | O_NONBLOCK);
+        pipeForHandler = writeEnd;
+        reader = std::thread([this] { read(); });
+    }
+
+    void read() {
+        unsigned char number = 0;
+        for (;;) {
+            ssize_t got = ::read(readEnd, &number, 1);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0 || number == 0) return;
+            std::vector<std::shared_ptr<Watcher>> list;
+            {
+                std::lock_guard guard(lock);
+                list = watchers[number];
+            }
+            for (auto& watcher : list)
+                watcher->deliver();
+        }
+    }
+
+    std::mutex lock;
+    std::map<int, std::vector<std::shared_ptr<Watcher>>> watchers;
+    std::map<int, struct sigaction> saved;
+    int readEnd = -1, writeEnd = -1;
+    std::thread reader;
+};
+
+class SignalWatch final : public Observation {
+public:
+    SignalWatch(int signal, std::shared_ptr<SignalHub::Watcher> watcher)
+        : signal(signal)
+        , watcher(std::move(watcher)) {}
+    ~SignalWatch() override { SignalHub::shared().remove(signal, watcher); }
+
+private:
+    int signal;
+    std::shared_ptr<SignalHub::Watcher> watcher;
+};
+
+} // namespace
+
+ObservationToken LinuxProcesses::watchSignal(int signal, std::shared_ptr<Queue> queue, std::function<void()> handler) {
+    auto watcher = std::make_shared<SignalHub::Watcher>(std::move(queue), std::move(handler));
+    SignalHub::shared().add(signal, watcher);
+    return std::make_unique<SignalWatch>(signal, watcher);
 }
 
 } // namespace tandem

@@ -16,6 +16,24 @@ struct SimProcesses::Shared {
     std::vector<ProcessLaunch> launches;
     int terminations = 0;
     int running = 0;
+
+    struct Listed {
+        std::string name;
+        double cpuShare = 0;
+        double accumulated = 0; // CPU seconds up to `since`
+        double since = 0;
+    };
+    std::map<int32_t, Listed> table;
+    int32_t nextPid = 500;
+    std::vector<SentSignal> sent;
+    std::vector<int> fatal;
+    struct Watch {
+        int signal;
+        std::shared_ptr<Queue> queue;
+        std::function<void()> handler;
+        bool live = true;
+    };
+    std::vector<std::shared_ptr<Watch>> watches;
 };
 
 namespace {
@@ -80,6 +98,24 @@ private:
     double endsAt;
     std::optional<int> status;
     std::string piped;
+};
+
+class SignalWatch final : public Observation {
+public:
+    SignalWatch(std::weak_ptr<SimProcesses::Shared> shared, std::shared_ptr<SimProcesses::Shared::Watch> watch)
+        : shared(std::move(shared))
+        , watch(std::move(watch)) {}
+    ~SignalWatch() override {
+        if (auto state = shared.lock()) {
+            std::lock_guard guard(state->lock);
+            watch->live = false;
+            std::erase(state->watches, watch);
+        }
+    }
+
+private:
+    std::weak_ptr<SimProcesses::Shared> shared;
+    std::shared_ptr<SimProcesses::Shared::Watch> watch;
 };
 
 } // namespace
@@ -149,6 +185,90 @@ int SimProcesses::signalProbe(int32_t processIdentifier) {
         isAlive = shared->isAlive;
     }
     return isAlive && isAlive(processIdentifier) ? 0 : ESRCH;
+}
+
+int32_t SimProcesses::addProcess(const std::string& name, double cpuShare, int32_t pid) {
+    std::lock_guard guard(shared->lock);
+    if (pid <= 0) {
+        while (shared->table.count(shared->nextPid))
+            ++shared->nextPid;
+        pid = shared->nextPid++;
+    }
+    shared->table[pid] = {name, cpuShare, 0, clock.uptime()};
+    return pid;
+}
+
+bool SimProcesses::endProcess(int32_t pid) {
+    std::lock_guard guard(shared->lock);
+    return shared->table.erase(pid) > 0;
+}
+
+void SimProcesses::setCpuShare(int32_t pid, double cpuShare) {
+    std::lock_guard guard(shared->lock);
+    auto found = shared->table.find(pid);
+    if (found == shared->table.end()) return;
+    double now = clock.uptime();
+    found->second.accumulated += found->second.cpuShare * (now - found->second.since);
+    found->second.since = now;
+    found->second.cpuShare = cpuShare;
+}
+
+std::vector<SimProcesses::SentSignal> SimProcesses::signalsSent() {
+    std::lock_guard guard(shared->lock);
+    return shared->sent;
+}
+
+std::vector<int> SimProcesses::fatalSignals() {
+    std::lock_guard guard(shared->lock);
+    return shared->fatal;
+}
+
+std::vector<ProcessEntry> SimProcesses::list() {
+    std::lock_guard guard(shared->lock);
+    std::vector<ProcessEntry> entries;
+    for (const auto& [pid, listed] : shared->table)
+        entries.push_back({pid, listed.name});
+    return entries;
+}
+
+std::optional<uint64_t> SimProcesses::cpuTime(int32_t pid) {
+    std::lock_guard guard(shared->lock);
+    auto found = shared->table.find(pid);
+    if (found == shared->table.end()) return std::nullopt;
+    const auto& listed = found->second;
+    double seconds = listed.accumulated + listed.cpuShare * (clock.uptime() - listed.since);
+    return uint64_t(seconds * 1e9 + 0.5);
+}
+
+int SimProcesses::sendSignal(int32_t pid, int signal) {
+    std::vector<std::shared_ptr<Shared::Watch>> watching;
+    {
+        std::lock_guard guard(shared->lock);
+        if (pid != currentProcessIdentifier()) {
+            if (shared->refused.count(pid)) return EPERM;
+            if (!shared->table.count(pid)) return ESRCH;
+            shared->sent.push_back({pid, signal});
+            return 0;
+        }
+        if (signal == 0) return 0;
+        for (const auto& watch : shared->watches) {
+            if (watch->signal == signal) watching.push_back(watch);
+        }
+        if (watching.empty()) shared->fatal.push_back(signal);
+    }
+    for (const auto& watch : watching) {
+        watch->queue->async([watch] {
+            if (watch->live) watch->handler();
+        });
+    }
+    return 0;
+}
+
+ObservationToken SimProcesses::watchSignal(int signal, std::shared_ptr<Queue> queue, std::function<void()> handler) {
+    auto watch = std::make_shared<Shared::Watch>(Shared::Watch{signal, std::move(queue), std::move(handler)});
+    std::lock_guard guard(shared->lock);
+    shared->watches.push_back(watch);
+    return std::make_unique<SignalWatch>(shared, watch);
 }
 
 } // namespace tandem

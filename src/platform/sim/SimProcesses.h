@@ -33,6 +33,22 @@ public:
     // Signals to this process are refused (EPERM), as for another user's process, alive or not.
     void refuseSignals(int32_t processIdentifier);
 
+    // The machine's other processes, for the process list: each burns `cpuShare` of one core.
+    // `pid` 0 takes the next free number.
+    int32_t addProcess(const std::string& name, double cpuShare = 0, int32_t pid = 0);
+    bool endProcess(int32_t pid);
+    void setCpuShare(int32_t pid, double cpuShare);
+
+    struct SentSignal {
+        int32_t pid = 0;
+        int signal = 0;
+        bool operator==(const SentSignal&) const = default;
+    };
+    // Signals sent to the listed processes, in order.
+    std::vector<SentSignal> signalsSent();
+    // Signals this process got while nothing watched them: the real process would have died of each.
+    std::vector<int> fatalSignals();
+
     // Every launch so far, and how many runs were cut off by `terminate`.
     std::vector<ProcessLaunch> launches();
     int terminations();
@@ -44,6 +60,11 @@ public:
     int32_t currentProcessIdentifier() override { return 400; }
     std::filesystem::path temporaryFolder() override { return temporary; }
     int signalProbe(int32_t processIdentifier) override;
+    std::vector<ProcessEntry> list() override;
+    std::optional<uint64_t> cpuTime(int32_t processIdentifier) override;
+    // This process (currentProcessIdentifier) takes its signals through its watches.
+    int sendSignal(int32_t processIdentifier, int signal) override;
+    ObservationToken watchSignal(int signal, std::shared_ptr<Queue> queue, std::function<void()> handler) override;
 
     struct Shared;
 

@@ -1,6 +1,8 @@
 #include "platform/sim/SimUsbHost.h"
 
+#include <algorithm>
 #include <cstring>
+#include <map>
 
 namespace tandem {
 
@@ -177,6 +179,219 @@ UsbStatus SimPush2Display::write(std::span<const uint8_t> bytes) {
     image = std::move(pixels);
     ++frames;
     return UsbStatus::success;
+}
+
+struct SimUsbHost::Registry {
+    struct Node {
+        UsbRegistryEntry entry;
+        uint64_t parent = 0;
+        std::vector<uint64_t> children;
+    };
+    // A subtree taken out for a re-enumeration, to be put back as it was.
+    struct Subtree {
+        UsbRegistryEntry entry;
+        std::vector<Subtree> children;
+    };
+
+    mutable std::mutex lock;
+    std::map<uint64_t, Node> nodes;
+    uint64_t nextId = 0x100000a00;
+    std::map<int64_t, DeviceBehaviour> behaviours;
+    std::vector<ReEnumeration> reEnumerations;
+    SimNotices<UsbDeviceNotice> notices;
+
+    static bool isDevice(const UsbRegistryEntry& entry) { return entry.conformsTo("IOUSBHostDevice"); }
+
+    // With the lock held.
+    uint64_t add(uint64_t parent, UsbRegistryEntry entry, std::vector<UsbDeviceNotice>& announced) {
+        uint64_t id = nextId++;
+        entry.id = id;
+        if (isDevice(entry)) announced.push_back({true, entry});
+        nodes[id] = Node{std::move(entry), parent, {}};
+        if (auto found = nodes.find(parent); found != nodes.end()) found->second.children.push_back(id);
+        return id;
+    }
+
+    Subtree remove(uint64_t id, std::vector<UsbDeviceNotice>& announced) {
+        Node node = nodes.at(id);
+        Subtree tree{node.entry, {}};
+        for (uint64_t child : node.children)
+            tree.children.push_back(remove(child, announced));
+        if (isDevice(node.entry)) announced.push_back({false, node.entry});
+        nodes.erase(id);
+        if (auto found = nodes.find(node.parent); found != nodes.end()) std::erase(found->second.children, id);
+        return tree;
+    }
+
+    void restore(uint64_t parent, const Subtree& tree, std::vector<UsbDeviceNotice>& announced) {
+        uint64_t id = add(parent, tree.entry, announced);
+        for (const Subtree& child : tree.children)
+            restore(id, child, announced);
+    }
+
+    DeviceBehaviour behaviour(const UsbRegistryEntry& entry) const {
+        auto found = behaviours.find(entry.number("locationID").value_or(-1));
+        return found == behaviours.end() ? DeviceBehaviour{} : found->second;
+    }
+
+    void announce(const std::vector<UsbDeviceNotice>& announced) {
+        for (const UsbDeviceNotice& notice : announced)
+            notices.post(notice);
+    }
+};
+
+namespace {
+
+class SimDeviceInterface final : public UsbDeviceInterface {
+public:
+    SimDeviceInterface(std::shared_ptr<SimUsbHost::Registry> registry, uint64_t id)
+        : registry(std::move(registry))
+        , id(id) {}
+
+    uint32_t open() override { return opening(false); }
+    uint32_t openSeize() override { return opening(true); }
+
+    uint32_t reEnumerate(uint32_t) override {
+        std::vector<UsbDeviceNotice> announced;
+        {
+            std::lock_guard guard(registry->lock);
+            auto found = registry->nodes.find(id);
+            if (found == registry->nodes.end()) return IOReturn::noDevice;
+            if (!opened) return 0xe00002cd; // kIOReturnNotOpen
+            const UsbRegistryEntry& entry = found->second.entry;
+            if (uint32_t status = registry->behaviour(entry).reEnumerateStatus) return status;
+            registry->reEnumerations.push_back({entry.number("locationID").value_or(-1), entry.name, seized});
+            uint64_t parent = found->second.parent;
+            auto tree = registry->remove(id, announced);
+            registry->restore(parent, tree, announced);
+            opened = false;
+        }
+        registry->announce(announced);
+        return IOReturn::success;
+    }
+
+    uint32_t close() override {
+        opened = false;
+        return IOReturn::success;
+    }
+
+private:
+    uint32_t opening(bool seize) {
+        std::lock_guard guard(registry->lock);
+        auto found = registry->nodes.find(id);
+        if (found == registry->nodes.end()) return IOReturn::noDevice;
+        SimUsbHost::DeviceBehaviour behaviour = registry->behaviour(found->second.entry);
+        if (behaviour.openStatus) return behaviour.openStatus;
+        if (behaviour.heldExclusively && !seize) return IOReturn::exclusiveAccess;
+        opened = true;
+        seized = seize;
+        return IOReturn::success;
+    }
+
+    std::shared_ptr<SimUsbHost::Registry> registry;
+    uint64_t id;
+    bool opened = false;
+    bool seized = false;
+};
+
+} // namespace
+
+SimUsbHost::SimUsbHost(SimPush2Display* display)
+    : display(display)
+    , registry(std::make_shared<Registry>()) {}
+
+SimUsbHost::~SimUsbHost() = default;
+
+uint64_t SimUsbHost::addEntry(uint64_t parent, UsbRegistryEntry entry) {
+    std::vector<UsbDeviceNotice> announced;
+    uint64_t id;
+    {
+        std::lock_guard guard(registry->lock);
+        id = registry->add(parent, std::move(entry), announced);
+    }
+    registry->announce(announced);
+    return id;
+}
+
+bool SimUsbHost::removeEntry(uint64_t id) {
+    std::vector<UsbDeviceNotice> announced;
+    {
+        std::lock_guard guard(registry->lock);
+        if (!registry->nodes.count(id)) return false;
+        registry->remove(id, announced);
+    }
+    registry->announce(announced);
+    return true;
+}
+
+uint64_t SimUsbHost::deviceAt(int64_t locationID) {
+    std::lock_guard guard(registry->lock);
+    for (const auto& [id, node] : registry->nodes) {
+        if (Registry::isDevice(node.entry) && node.entry.number("locationID") == locationID) return id;
+    }
+    return 0;
+}
+
+void SimUsbHost::setBehaviour(int64_t locationID, DeviceBehaviour behaviour) {
+    std::lock_guard guard(registry->lock);
+    registry->behaviours[locationID] = behaviour;
+}
+
+std::vector<SimUsbHost::ReEnumeration> SimUsbHost::reEnumerations() const {
+    std::lock_guard guard(registry->lock);
+    return registry->reEnumerations;
+}
+
+std::vector<UsbRegistryEntry> SimUsbHost::matchingServices(const UsbMatching& matching) {
+    std::lock_guard guard(registry->lock);
+    std::vector<UsbRegistryEntry> found;
+    for (const auto& [id, node] : registry->nodes) {
+        const UsbRegistryEntry& entry = node.entry;
+        if (!entry.conformsTo(matching.className)) continue;
+        if (matching.vendor && entry.number("idVendor") != matching.vendor) continue;
+        if (matching.product && entry.number("idProduct") != matching.product) continue;
+        found.push_back(entry);
+    }
+    return found;
+}
+
+std::optional<UsbRegistryEntry> SimUsbHost::entry(uint64_t id) {
+    std::lock_guard guard(registry->lock);
+    auto found = registry->nodes.find(id);
+    if (found == registry->nodes.end()) return std::nullopt;
+    return found->second.entry;
+}
+
+std::vector<UsbRegistryEntry> SimUsbHost::children(uint64_t id) {
+    std::lock_guard guard(registry->lock);
+    std::vector<UsbRegistryEntry> list;
+    auto found = registry->nodes.find(id);
+    if (found == registry->nodes.end()) return list;
+    for (uint64_t child : found->second.children)
+        list.push_back(registry->nodes.at(child).entry);
+    return list;
+}
+
+std::optional<UsbRegistryEntry> SimUsbHost::parent(uint64_t id) {
+    std::lock_guard guard(registry->lock);
+    auto found = registry->nodes.find(id);
+    if (found == registry->nodes.end()) return std::nullopt;
+    auto parent = registry->nodes.find(found->second.parent);
+    if (parent == registry->nodes.end()) return std::nullopt;
+    return parent->second.entry;
+}
+
+ObservationToken SimUsbHost::observeDevices(std::shared_ptr<Queue> queue,
+                                            std::function<void(const UsbDeviceNotice&)> handler) {
+    return registry->notices.add(std::move(queue), [handler](UsbDeviceNotice notice) { handler(notice); });
+}
+
+std::unique_ptr<UsbDeviceInterface> SimUsbHost::deviceInterface(uint64_t id) {
+    std::lock_guard guard(registry->lock);
+    auto found = registry->nodes.find(id);
+    if (found == registry->nodes.end() || !Registry::isDevice(found->second.entry)) return nullptr;
+    if (registry->behaviour(found->second.entry).noInterface) return nullptr;
+    return std::make_unique<SimDeviceInterface>(registry, id);
 }
 
 UsbHost::Found SimUsbHost::findInterface(uint16_t vendor, uint16_t product, int configuration,
