@@ -11,6 +11,9 @@
 #include <cctype>
 #include <chrono>
 #include <cmath>
+#include <iterator>
+#include <limits>
+#include <numbers>
 
 namespace tandem {
 
@@ -41,6 +44,9 @@ const char* firstRunSettings = R"({
   "useMidiMapping": false
 }
 )";
+
+// Koala's STUTTER on its Perform page, as fractions of its window.
+constexpr Rect stutterFractions{0.30, 0.55, 0.12, 0.14};
 
 constexpr double ticksPerBeat = 4096; // Koala keeps note positions and lengths in these
 constexpr size_t undoDepth = 64;
@@ -341,6 +347,12 @@ void SimKoala::beginFullScreen(bool enter) {
 
 void SimKoala::clicked(const PointerEvent& event) {
     std::lock_guard guard(lock);
+    // STUTTER sounds while pressed: a press on it starts the repeat, the release anywhere ends it.
+    if (event.type == PointerEventType::leftMouseDown && process && onStutter(event.location))
+        stutters.emplace_back(clock.uptime(), std::numeric_limits<double>::infinity());
+    if (event.type == PointerEventType::leftMouseUp && !stutters.empty() &&
+        std::isinf(stutters.back().second))
+        stutters.back().second = clock.uptime();
     if (event.type != PointerEventType::leftMouseUp || !process || !mainNumber) return;
     auto bounds = windows.bounds(mainNumber);
     if (!bounds || !bounds->contains(event.location)) return;
@@ -965,6 +977,138 @@ void SimKoala::resized(int64_t sampleID, double length) {
         std::erase_if(pad.slices, [length](double slice) { return slice >= length; });
     }
     save();
+}
+
+} // namespace tandem
+
+namespace tandem {
+
+// Its picture and its sound.
+
+double SimKoala::burstFrequency(int pad) {
+    return 220.0 * std::pow(2.0, double(pad % 24) / 12.0);
+}
+
+bool SimKoala::onStutter(Point location) {
+    if (currentPage != "perform" || !mainNumber) return false;
+    auto bounds = windows.bounds(mainNumber);
+    if (!bounds) return false;
+    const Rect area{bounds->x + stutterFractions.x * bounds->width,
+                    bounds->y + stutterFractions.y * bounds->height, stutterFractions.width * bounds->width,
+                    stutterFractions.height * bounds->height};
+    return area.contains(location);
+}
+
+std::optional<Point> SimKoala::stutterPoint() {
+    std::lock_guard guard(lock);
+    if (currentPage != "perform" || !mainNumber) return std::nullopt;
+    auto bounds = windows.bounds(mainNumber);
+    if (!bounds) return std::nullopt;
+    return Point{bounds->x + (stutterFractions.x + stutterFractions.width / 2) * bounds->width,
+                 bounds->y + (stutterFractions.y + stutterFractions.height / 2) * bounds->height};
+}
+
+bool SimKoala::stutterHeld() {
+    std::lock_guard guard(lock);
+    return !stutters.empty() && std::isinf(stutters.back().second);
+}
+
+namespace {
+
+// Pads sound when Tandem plays them, on either of its sources.
+bool heardFromTandem(const SimKoala::Played& played) {
+    return played.source.starts_with("Tandem");
+}
+
+} // namespace
+
+bool SimKoala::sounded(int32_t processIdentifier) {
+    std::lock_guard guard(lock);
+    if (!process || *process != processIdentifier) return false;
+    return std::any_of(playedLog.begin(), playedLog.end(), heardFromTandem);
+}
+
+double SimKoala::soundAt(const std::vector<Played>& notes, double time) const {
+    double value = 0;
+    for (auto it = notes.rbegin(); it != notes.rend(); ++it) {
+        const double age = time - it->time;
+        if (age < 0) continue;
+        if (age >= burstSeconds) break; // the log is in time order: older notes are over
+        const double amplitude = 0.5 * std::clamp(it->velocity, 0, 127) / 127.0;
+        value += amplitude * (1 - age / burstSeconds) *
+                 std::sin(2 * std::numbers::pi * burstFrequency(it->pad) * age);
+    }
+    return value;
+}
+
+void SimKoala::render(int32_t processIdentifier, SampleBuffer& buffer) {
+    if (buffer.format != SampleBuffer::Format::float32 || buffer.rate <= 0 || buffer.channels < 1) return;
+    std::vector<Played> notes;
+    std::vector<std::pair<double, double>> presses;
+    double beat = 0.5;
+    {
+        std::lock_guard guard(lock);
+        if (!process || *process != processIdentifier) return;
+        std::copy_if(playedLog.begin(), playedLog.end(), std::back_inserter(notes), heardFromTandem);
+        presses = stutters;
+        beat = 60.0 / std::max(1.0, current.bpm.value_or(120));
+    }
+    const double eighth = beat / 2;
+    for (size_t f = 0; f < buffer.frames; ++f) {
+        double t = buffer.time + double(f) / buffer.rate;
+        // Inside a held STUTTER the last eighth of a beat before the press plays over and over.
+        for (const auto& [from, to] : presses) {
+            if (t >= from && t < to) {
+                t = from - eighth + std::fmod(t - from, eighth);
+                break;
+            }
+        }
+        const float v = float(soundAt(notes, t));
+        for (int c = 0; c < buffer.channels; ++c)
+            buffer.floatAt(f, c) += v;
+    }
+}
+
+std::optional<VideoFrame> SimKoala::windowPicture(uint32_t window, int width, int height) {
+    std::lock_guard guard(lock);
+    if (!process || width <= 0 || height <= 0) return std::nullopt;
+    if (window != mainNumber && window != smallNumber && window != menuNumber) return std::nullopt;
+    VideoFrame frame = VideoFrame::make(width, height, clock.uptime());
+    auto box = [&](double x, double y, double w, double h, uint32_t argb) {
+        frame.fill(int(x * width), int(y * height), std::max(1, int(w * width)), std::max(1, int(h * height)),
+                   argb);
+    };
+    if (window != mainNumber) {
+        box(0, 0, 1, 1, 0xFF5A5A5A);
+        return frame;
+    }
+    static const std::map<std::string, uint32_t> pageColours = {
+        {"sample", 0xFF20242C}, {"sequence", 0xFF1D2B44}, {"perform", 0xFF2E1A47}, {"settings", 0xFF2A2A2A}};
+    auto colour = pageColours.find(currentPage);
+    box(0, 0, 1, 1, colour == pageColours.end() ? 0xFF202020 : colour->second);
+    // The tab row, the shown page's tab lit.
+    box(0, 0, 1, 0.13, 0xFF101010);
+    for (const Tab& tab : tabs)
+        box(tab.from + 0.005, 0.02, tab.to - tab.from - 0.01, 0.09,
+            tab.page == currentPage ? 0xFFF2C14E : 0xFF3C3C3C);
+    // The pads of the shown bank, lit while held.
+    std::vector<bool> lit(64, false);
+    for (const auto& entry : holds)
+        if (entry.second.pad >= 0 && entry.second.pad < 64) lit[size_t(entry.second.pad)] = true;
+    for (int i = 0; i < 16; ++i) {
+        const int pad = bank * 16 + i;
+        const double x = 0.55 + (i % 4) * 0.105, y = 0.18 + (3 - i / 4) * 0.18;
+        box(x, y, 0.095, 0.16, lit[size_t(pad)] ? 0xFFFFD166 : 0xFF4A4E69);
+    }
+    // The bank buttons along the bottom row, the shown one lit.
+    for (int i = 0; i < 4; ++i)
+        box(bankFractions[i] - 0.012, buttonRow - 0.015, 0.024, 0.03, i == bank ? 0xFF06D6A0 : 0xFF333333);
+    if (currentPage == "perform") {
+        const bool held = !stutters.empty() && std::isinf(stutters.back().second);
+        box(stutterFractions.x, stutterFractions.y, stutterFractions.width, stutterFractions.height,
+            held ? 0xFFFFFFFF : 0xFFEF476F);
+    }
+    return frame;
 }
 
 } // namespace tandem

@@ -5,6 +5,7 @@
 #include "platform/sim/SimKoalaSample.h"
 #include "platform/sim/SimKoalaSettings.h"
 #include "platform/sim/SimKoalaSong.h"
+#include "platform/sim/SimMedia.h"
 #include "platform/sim/SimMidiSystem.h"
 #include "platform/sim/SimPointer.h"
 #include "platform/sim/SimScreens.h"
@@ -33,7 +34,15 @@ namespace tandem {
 // saves its five song files after a quiet second, dated by the virtual clock. Undo steps are whole-song
 // snapshots taken before a pad delete, a sequence clear, a change of bars and a recorded pass; knob
 // moves, switches and selection make none, so an undo also takes back the knob moves made since.
-class SimKoala final : public SimApplication, public SimAccessible {
+//
+// It is also seen and heard: its windows have pictures drawn from its state (page, bank, the pads
+// sounding, its STUTTER), and its process sounds a tone burst per pad note heard from Tandem's
+// sources. The sound system knows it only once it has sounded. While a press holds the STUTTER of its
+// Perform page it repeats its last eighth of a beat.
+class SimKoala final : public SimApplication,
+                       public SimAccessible,
+                       public SimProcessSound,
+                       public SimWindowPainter {
 public:
     // Accessibility elements of the application.
     static constexpr uint32_t mainWindow = 1, smallWindow = 2, fullScreenButton = 3;
@@ -143,6 +152,21 @@ public:
     // written or replaced. Set it before Koala writes anything.
     std::function<void(const std::filesystem::path& folder)> onFolderChanged;
 
+    // Its sound: a burst of `burstSeconds` per pad note, at `burstFrequency(pad)`, peaking at half
+    // scale × velocity / 127 and fading linearly.
+    static constexpr double burstSeconds = 0.2;
+    static double burstFrequency(int pad);
+    // Its STUTTER control, in display coordinates, while its Perform page shows; and whether a press
+    // holds it now.
+    std::optional<Point> stutterPoint();
+    bool stutterHeld();
+
+    // SimProcessSound
+    bool sounded(int32_t process) override;
+    void render(int32_t process, SampleBuffer& buffer) override;
+    // SimWindowPainter
+    std::optional<VideoFrame> windowPicture(uint32_t window, int width, int height) override;
+
     // SimApplication
     std::string bundleIdentifier() const override { return "com.elf-audio.koala-mac"; }
     std::string name() const override { return "Koala"; }
@@ -163,6 +187,8 @@ private:
     void openWindows(int32_t process);
     void beginFullScreen(bool enter);
     void clicked(const PointerEvent& event);
+    bool onStutter(Point location);
+    double soundAt(const std::vector<Played>& notes, double time) const;
 
     // The MIDI and song side; all with the lock held.
     struct Hold {
@@ -226,6 +252,8 @@ private:
     std::string currentPage = "sample";
     std::vector<Click> clickLog;
     std::vector<Point> positions;
+    // STUTTER presses as (start, end) uptimes; the end is infinite while held.
+    std::vector<std::pair<double, double>> stutters;
 
     Song current = Song::standard();
     Settings launchSettings;

@@ -7,6 +7,13 @@ namespace tandem {
 SimRig::SimRig(const std::filesystem::path& scratch)
     : processes(time, scratch / "tmp")
     , resourceFolder(scratch / "resources") {
+    // Koala is seen and heard by the capture adapters.
+    screenCapture.addPainter(koala);
+    screenCapture.addSound(koala);
+    audioTaps.addSound(koala);
+    cameras.add({{"0x8020000005ac8514", "FaceTime HD Camera", CameraKind::builtInWideAngle}, 1280, 720});
+    microphones.add({"BuiltInMicrophoneDevice", "MacBook Pro Microphone"});
+    audioOutputs.add({1, "BuiltInSpeakerDevice", "MacBook Pro Speakers"});
     FileSystem& disk = FileSystem::local();
     (void)disk.createDirectories(scratch / "tmp");
     (void)disk.createDirectories(resourceFolder / "GlassbridgeDriver");

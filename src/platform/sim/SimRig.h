@@ -2,14 +2,20 @@
 
 #include "base/SimTime.h"
 #include "platform/sim/SimAccessibility.h"
+#include "platform/sim/SimAudioOutputs.h"
+#include "platform/sim/SimAudioTaps.h"
+#include "platform/sim/SimCameras.h"
 #include "platform/sim/SimFolderWatcher.h"
 #include "platform/sim/SimKoala.h"
+#include "platform/sim/SimMediaPermissions.h"
+#include "platform/sim/SimMicrophones.h"
 #include "platform/sim/SimMidiSystem.h"
 #include "platform/sim/SimMpcTouch.h"
 #include "platform/sim/SimPanels.h"
 #include "platform/sim/SimPointer.h"
 #include "platform/sim/SimProcesses.h"
 #include "platform/sim/SimPush2.h"
+#include "platform/sim/SimScreenCapture.h"
 #include "platform/sim/SimScreens.h"
 #include "platform/sim/SimTouchDriver.h"
 #include "platform/sim/SimUsbHost.h"
@@ -56,6 +62,17 @@ public:
     SimPush2 push{midi, false};
     SimPush2Display pushDisplay;
     SimUsbHost usb{&pushDisplay};
+
+    // Capture: cameras, Koala's window and sound, microphones, sound outputs and their permissions.
+    // The camera's frames and the taps' cycles come on queues of their own, as the hardware's would.
+    std::shared_ptr<Queue> cameraDevice = time.makeQueue("camera device");
+    std::shared_ptr<Queue> audioDevice = time.makeQueue("audio device");
+    SimCameras cameras{time, cameraDevice};
+    SimScreenCapture screenCapture{time, windows};
+    SimAudioTaps audioTaps{time, audioDevice};
+    SimMicrophones microphones{time};
+    SimAudioOutputs audioOutputs{time, audioDevice};
+    SimMediaPermissions mediaPermissions;
 
     // Tandem's resources: the fonts' folder and its copy of the touch driver with the installer.
     const std::filesystem::path& resources() const { return resourceFolder; }

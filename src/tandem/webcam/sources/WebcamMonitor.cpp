@@ -1,0 +1,60 @@
+#include "tandem/webcam/sources/WebcamMonitor.h"
+
+#include "tandem/webcam/sources/WebcamAudioOutputs.h"
+
+namespace tandem {
+
+WebcamMonitor::WebcamMonitor(AudioOutputs& outputs, const std::optional<std::string>& deviceUID)
+    : player(outputs.makePlayer(deviceUID ? WebcamAudioOutputs::id(outputs, *deviceUID) : std::nullopt)) {}
+
+WebcamMonitor::~WebcamMonitor() {
+    stop();
+}
+
+void WebcamMonitor::play(const SampleBuffer& buffer) {
+    if (buffer.format != SampleBuffer::Format::float32 || buffer.frames == 0 || buffer.channels < 1 ||
+        !(buffer.rate > 0))
+        return;
+    std::lock_guard guard(state->lock);
+    if (!player) return;
+    const std::pair<double, int> wanted{buffer.rate, buffer.channels};
+    if (!isRunning || format != wanted) {
+        if (isRunning) player->stop();
+        isRunning = false;
+        if (!player->start(buffer.rate, buffer.channels)) return;
+        isRunning = true;
+        format = wanted;
+    }
+    if (state->pending > maxPending) return;
+    ++state->pending;
+    std::weak_ptr<State> weak = state;
+    player->schedule(buffer, [weak] {
+        if (auto shared = weak.lock()) {
+            std::lock_guard guard(shared->lock);
+            if (shared->pending > 0) --shared->pending;
+        }
+    });
+}
+
+void WebcamMonitor::stop() {
+    // The player's completions take the state's lock: stop it outside that lock.
+    {
+        std::lock_guard guard(state->lock);
+        if (!isRunning) return;
+        isRunning = false;
+        format.reset();
+    }
+    player->stop();
+}
+
+int WebcamMonitor::pending() {
+    std::lock_guard guard(state->lock);
+    return state->pending;
+}
+
+bool WebcamMonitor::running() {
+    std::lock_guard guard(state->lock);
+    return isRunning;
+}
+
+} // namespace tandem
