@@ -1,0 +1,157 @@
+// The studio's compose step per frame, on the simulated Mac's ports: the tutorial shape (a 720p camera in
+// its framed corner over Koala's window fitted to 1920 × 1080, a stutter running, the card) with new
+// pictures from both sources on every frame, as at 30 fps, and with the same pictures again (the scaled
+// sources reused, as while a stutter composes between camera frames); a full-frame 720p camera scaled up
+// to 1080p on every frame. Target: one tutorial frame in at most 8 ms. Beside them, the two ways of
+// scaling the 720p camera to 1080p (QImage's smooth scaling, which the studio uses, and QPainter's
+// smooth transform), so that the choice stays measured.
+#include "tandem/webcam/studio/WebcamStudio.h"
+
+#include "QtBenchMain.h"
+#include "base/ScratchFolder.h"
+#include "platform/sim/SimCameras.h"
+#include "platform/sim/SimDefaults.h"
+#include "platform/sim/SimMovieFile.h"
+#include "platform/sim/SimRig.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QPainter>
+
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+using namespace tandem;
+
+// A studio on the simulated Mac, never started: the benchmark calls its compose step directly.
+struct Studio {
+    ScratchFolder scratch{"webcam_record"};
+    SimRig rig{scratch.path() / "rig"};
+    SimDefaults defaults;
+    SimMovieFiles movies;
+    KoalaPerformanceFeed feed{rig.time};
+    std::shared_ptr<WebcamStudio> studio;
+
+    Studio() {
+        setenv("HOME", scratch.path().c_str(), 1);
+        studio = WebcamStudio::make({rig.time,
+                                     defaults,
+                                     rig.workspace,
+                                     rig.windows,
+                                     rig.screens,
+                                     rig.pointer,
+                                     rig.cameras,
+                                     rig.screenCapture,
+                                     rig.audioTaps,
+                                     rig.microphones,
+                                     rig.audioOutputs,
+                                     rig.mediaPermissions,
+                                     movies,
+                                     feed,
+                                     rig.main,
+                                     rig.makeQueue("Tandem webcam"),
+                                     rig.makeQueue("Tandem webcam setup"),
+                                     rig.makeQueue("Tandem camera"),
+                                     rig.makeQueue("Tandem screen capture"),
+                                     rig.makeQueue("Tandem audio input"),
+                                     rig.makeQueue("Tandem webcam pads")});
+    }
+};
+
+// Koala's window as the capture delivers a 1280 × 800 window: 1920 × 1200, with detail everywhere.
+std::shared_ptr<const VideoFrame> koalaPicture(int seed) {
+    auto frame = std::make_shared<VideoFrame>(VideoFrame::make(1920, 1200));
+    for (int y = 0; y < frame->height; ++y)
+        for (int x = 0; x < frame->width; ++x)
+            frame->set(x, y,
+                       0xFF000000u | uint32_t((x * 7 + y + seed) & 0xFF) << 16 |
+                           uint32_t((x ^ y) & 0xFF) << 8 | uint32_t((x * y) & 0xFF));
+    return frame;
+}
+
+std::shared_ptr<const VideoFrame> cameraPicture(uint64_t number) {
+    return std::make_shared<VideoFrame>(SimCameras::pattern(1280, 720, number, false, 0));
+}
+
+KoalaPerformanceFeed::Snapshot stuttering() {
+    KoalaPerformanceFeed::Snapshot feed;
+    feed.manualStutter = true;
+    feed.stutterSince = 0;
+    return feed;
+}
+
+WebcamSettings tutorial() {
+    WebcamSettings settings;
+    settings.tutorial = true;
+    return settings;
+}
+
+void composeEach(benchmark::State& state, const WebcamSettings& settings, bool newPictures) {
+    Studio bench;
+    const auto feed = stuttering();
+    const std::shared_ptr<const VideoFrame> cameras[2] = {cameraPicture(1), cameraPicture(2)};
+    const std::shared_ptr<const VideoFrame> koalas[2] = {koalaPicture(0), koalaPicture(1)};
+    double now = 0;
+    size_t i = 0;
+    for (auto _ : state) {
+        const size_t which = newPictures ? i % 2 : 0;
+        auto frame = bench.studio->compose(settings, feed, now, cameras[which],
+                                           settings.tutorial ? koalas[which] : nullptr);
+        if (!frame) state.SkipWithError("no frame");
+        benchmark::DoNotOptimize(frame);
+        now += 1.0 / 30;
+        ++i;
+    }
+}
+
+void BM_ComposeTutorialNewPictures(benchmark::State& state) {
+    composeEach(state, tutorial(), true);
+}
+BENCHMARK(BM_ComposeTutorialNewPictures)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
+void BM_ComposeTutorialSamePictures(benchmark::State& state) {
+    composeEach(state, tutorial(), false);
+}
+BENCHMARK(BM_ComposeTutorialSamePictures)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
+void BM_ComposeFullFrame720pCamera(benchmark::State& state) {
+    composeEach(state, WebcamSettings{}, true);
+}
+BENCHMARK(BM_ComposeFullFrame720pCamera)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
+QImage camera720p() {
+    auto frame = cameraPicture(7);
+    return QImage(frame->bytes.data(), frame->width, frame->height, qsizetype(frame->stride),
+                  QImage::Format_RGB32)
+        .copy();
+}
+
+void BM_Scale720pTo1080pQImageSmooth(benchmark::State& state) {
+    const QImage camera = camera720p();
+    for (auto _ : state) {
+        QImage scaled = camera.scaled(1920, 1080, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        benchmark::DoNotOptimize(scaled);
+    }
+}
+BENCHMARK(BM_Scale720pTo1080pQImageSmooth)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
+void BM_Scale720pTo1080pQPainterSmooth(benchmark::State& state) {
+    const QImage camera = camera720p();
+    QImage into(1920, 1080, QImage::Format_RGB32);
+    for (auto _ : state) {
+        QPainter painter(&into);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(QRectF(0, 0, 1920, 1080), camera);
+        painter.end();
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_Scale720pTo1080pQPainterSmooth)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
+} // namespace
+
+int main(int argc, char** argv) {
+    return runBenchmarksWithQt(argc, argv);
+}
