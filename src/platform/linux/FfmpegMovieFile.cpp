@@ -521,7 +521,14 @@ FfmpegMovieFiles::FfmpegMovieFiles()
     : FfmpegMovieFiles(Options{}) {}
 
 FfmpegMovieFiles::FfmpegMovieFiles(Options options)
-    : options(std::move(options)) {}
+    : options(std::move(options)) {
+    // libx264 and the muxer report every movie's statistics on standard error; failures reach the
+    // caller as errors, so FFmpeg itself says only what went wrong.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] {
+        if (av_log_get_level() > AV_LOG_ERROR) av_log_set_level(AV_LOG_ERROR);
+    });
+}
 
 Result<std::shared_ptr<MovieFile>> FfmpegMovieFiles::create(const std::filesystem::path& path,
                                                             const MovieSettings& settings) {
