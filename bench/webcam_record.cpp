@@ -5,6 +5,7 @@
 // to 1080p on every frame. Target: one tutorial frame in at most 8 ms. Beside them, the two ways of
 // scaling the 720p camera to 1080p (QImage's smooth scaling, which the studio uses, and QPainter's
 // smooth transform), so that the choice stays measured.
+#include "tandem/webcam/studio/SimulatedStudioWorld.h"
 #include "tandem/webcam/studio/WebcamStudio.h"
 
 #include "QtBenchMain.h"
@@ -36,27 +37,7 @@ struct Studio {
 
     Studio() {
         setenv("HOME", scratch.path().c_str(), 1);
-        studio = WebcamStudio::make({rig.time,
-                                     defaults,
-                                     rig.workspace,
-                                     rig.windows,
-                                     rig.screens,
-                                     rig.pointer,
-                                     rig.cameras,
-                                     rig.screenCapture,
-                                     rig.audioTaps,
-                                     rig.microphones,
-                                     rig.audioOutputs,
-                                     rig.mediaPermissions,
-                                     movies,
-                                     feed,
-                                     rig.main,
-                                     rig.makeQueue("Tandem webcam"),
-                                     rig.makeQueue("Tandem webcam setup"),
-                                     rig.makeQueue("Tandem camera"),
-                                     rig.makeQueue("Tandem screen capture"),
-                                     rig.makeQueue("Tandem audio input"),
-                                     rig.makeQueue("Tandem webcam pads")});
+        studio = WebcamStudio::make(simulatedStudioWorld(rig, defaults, movies, feed));
     }
 };
 

@@ -62,7 +62,8 @@ void TandemApp::setStatus(const std::string& text) {
 void TandemApp::applicationDidFinishLaunching() {
     const int32_t self = services.processes.currentProcessIdentifier();
     for (const RunningApplication& other : services.workspace.runningApplications()) {
-        if (other.bundleIdentifier != tandemBundleIdentifier || other.processIdentifier == self || other.terminated)
+        if (other.bundleIdentifier != tandemBundleIdentifier || other.processIdentifier == self ||
+            other.terminated)
             continue;
         services.workspace.activate(other.processIdentifier, activateAllWindows | activateIgnoringOtherApps);
         terminateTandem();
@@ -121,6 +122,15 @@ void TandemApp::installMenu() {
         {"", "", "", {}},
         {"Quit Tandem", "q", "q", action(&TandemApp::quit)},
     });
+    menuInstalled = true;
+}
+
+void TandemApp::setWebcamEntries(std::function<void()> open, std::function<void()> preview) {
+    openWebcam = std::move(open);
+    openWebcamPreview = std::move(preview);
+    if (!menuInstalled) return;
+    services.desktop.setMenuEntryEnabled("Webcam…", bool(openWebcam));
+    services.desktop.setMenuEntryEnabled("Webcam Preview", bool(openWebcamPreview));
 }
 
 // ---- Choosing -------------------------------------------------------------------------------------
@@ -201,8 +211,13 @@ void TandemApp::start() {
     setStatus("Starting the MPC Touch…");
     const std::optional<Screen> display = mpcScreen();
     const std::optional<uint32_t> number = display ? displayNumber(*display) : std::nullopt;
-    TouchService::Services touch{services.processes, services.workspace, services.clock, queue("Tandem.TouchService"),
-                                 services.main,      services.resources,  disk};
+    TouchService::Services touch{services.processes,
+                                 services.workspace,
+                                 services.clock,
+                                 queue("Tandem.TouchService"),
+                                 services.main,
+                                 services.resources,
+                                 disk};
     TouchService::prepare(touch, number, !recoveryTried,
                           [weak = weak_from_this(), generation](TouchService::Result result) {
                               if (auto self = weak.lock()) self->touchServiceResult(generation, result);
@@ -319,7 +334,8 @@ void TandemApp::launchKoala() {
 void TandemApp::started(const RunningApplication& application) {
     closeCards();
     running = application;
-    services.workspace.activate(application.processIdentifier, activateAllWindows | activateIgnoringOtherApps);
+    services.workspace.activate(application.processIdentifier,
+                                activateAllWindows | activateIgnoringOtherApps);
     const std::optional<Screen> display = mpcScreen();
     if (controllerChoice == KoalaControllerChoice::mpcTouch && display && bridge) {
         auto made = TandemOverlay::create({services.workspace, services.screens, services.windows,
@@ -344,14 +360,14 @@ void TandemApp::started(const RunningApplication& application) {
         overlay->start(application, *display, bridge->currentPadBank(), bridge->currentChopperMode());
     }
     setStatus(controllerChoice == KoalaControllerChoice::push2 ? "Koala is running with Push 2"
-                                                                : "Koala is running on the MPC Touch");
+                                                               : "Koala is running on the MPC Touch");
     const int32_t process = application.processIdentifier;
-    terminationObserver = services.workspace.observe(
-        WorkspaceNotice::didTerminate, services.main,
-        [weak = weak_from_this(), process](const RunningApplication& ended) {
-            auto self = weak.lock();
-            if (self && ended.processIdentifier == process) self->koalaEnded();
-        });
+    terminationObserver =
+        services.workspace.observe(WorkspaceNotice::didTerminate, services.main,
+                                   [weak = weak_from_this(), process](const RunningApplication& ended) {
+                                       auto self = weak.lock();
+                                       if (self && ended.processIdentifier == process) self->koalaEnded();
+                                   });
     watch = services.main->timer(watchPeriod, watchPeriod, [weak = weak_from_this(), process] {
         auto self = weak.lock();
         if (!self) return;
@@ -486,11 +502,10 @@ void TandemApp::startPush() {
     closeCards(); // the Push path shows no cards
     const int64_t generation = sessionGeneration;
     if (!pushBridge) {
-        pushBridge = PushKoalaBridge::create({services.midi, services.clock, services.usb, services.defaults,
-                                              services.workspace, services.folders, services.main,
-                                              queue("Tandem Push 2 display"), queue("Tandem.Push.Snapshots"),
-                                              queue("Tandem.Push.Waveforms"), services.pushPreview, &disk,
-                                              &services.feed, nullptr});
+        pushBridge = PushKoalaBridge::create(
+            {services.midi, services.clock, services.usb, services.defaults, services.workspace,
+             services.folders, services.main, queue("Tandem Push 2 display"), queue("Tandem.Push.Snapshots"),
+             queue("Tandem.Push.Waveforms"), services.pushPreview, &disk, &services.feed, nullptr});
     }
     std::weak_ptr<TandemApp> weak = weak_from_this();
     pushBridge->onStatus = [weak, generation](const std::string& text) {
@@ -505,7 +520,8 @@ void TandemApp::startPush() {
     };
     pushBridge->onReady = [weak, generation] {
         auto self = weak.lock();
-        if (!self || self->sessionGeneration != generation || self->controllerChoice != KoalaControllerChoice::push2)
+        if (!self || self->sessionGeneration != generation ||
+            self->controllerChoice != KoalaControllerChoice::push2)
             return;
         self->preparing = false;
         self->launchPushKoala();

@@ -85,6 +85,9 @@ public:
     // disabled and the choice window's WEBCAM SETUP does nothing.
     std::function<void()> openWebcam;
     std::function<void()> openWebcamPreview;
+    // Sets both entries and enables or disables their menu entries to match, also once the menus are
+    // up (assigning the members only counts before launching).
+    void setWebcamEntries(std::function<void()> open, std::function<void()> preview);
 
     // Application delegate.
     void applicationDidFinishLaunching();
@@ -147,6 +150,7 @@ private:
     std::shared_ptr<KoalaMIDIBridge> bridge;
     std::shared_ptr<PushKoalaBridge> pushBridge;
     bool choiceWired = false;
+    bool menuInstalled = false;
     std::optional<KoalaControllerChoice> controllerChoice;
     int64_t sessionGeneration = 0;
     std::shared_ptr<KoalaIntegration> integration;

@@ -5,6 +5,7 @@
 #include "tandem/shell/entry/Entries.h"
 #include "tandem/shell/qt/RenderJobs.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 
 #include <cstdio>
@@ -41,13 +42,15 @@ int main(int argc, char** argv) {
     CommandLine::RenderJobs renders{drawing(RenderJobs::renderPush), drawing(RenderJobs::renderIcons),
                                     drawing(RenderJobs::renderControls),
                                     drawing(RenderJobs::renderInstallerArt), drawing(RenderJobs::renderCard)};
-    if (auto status = CommandLine::run(arguments, stdout, stderr, CommandLine::SelfChecks::standard(), renders))
+    if (auto status =
+            CommandLine::run(arguments, stdout, stderr, CommandLine::SelfChecks::standard(), renders))
         return *status;
 
     if (arguments.size() >= 2 && arguments[1] == "--demo") {
-        // Headless and in virtual time; its pictures need a graphics application, never a display.
+        // Headless and in virtual time; its pictures and the Webcam window need a widgets application,
+        // never a display.
         qputenv("QT_QPA_PLATFORM", "offscreen");
-        QGuiApplication application(argc, argv);
+        QApplication application(argc, argv);
         return Demo::run(arguments.size() >= 3 ? arguments[2] : "demo", stdout, stderr);
     }
     if (arguments.size() >= 2 && arguments[1] == "--simulate") {

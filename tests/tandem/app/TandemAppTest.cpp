@@ -92,7 +92,6 @@ TEST(TandemApp, TheMpcPathFromNothingToKoalaOnTheMpcScreen) {
     EXPECT_FALSE(r.rig.koala.played().empty());
 }
 
-
 // Runs in small steps and notes the virtual time of every status line set.
 struct Timeline {
     AppRig& r;
@@ -432,6 +431,46 @@ TEST(TandemApp, TheMpcScreenIsInkwellsElseByNameOrSizeButNeverTheFirst) {
     r.defaults.setString(TandemApp::inkwellBundleID, "launchDisplayUUID", "NOT-A-SCREEN");
     EXPECT_EQ(r.app->mpcScreen()->number, 4u);
     EXPECT_EQ(TandemApp::displayNumber(screen(7, {}, "x")), 7u);
+}
+
+TEST(TandemApp, WebcamEntriesAreEnabledOnceSetAndCallThrough) {
+    // Set before launching, as the shell does: the menus come up enabled.
+    {
+        AppRig r;
+        int opened = 0;
+        int previews = 0;
+        r.app->setWebcamEntries([&] { ++opened; }, [&] { ++previews; });
+        r.launch();
+        EXPECT_TRUE(r.desktop.trigger("Webcam…"));
+        EXPECT_TRUE(r.desktop.trigger("Webcam Preview"));
+        EXPECT_EQ(opened, 1);
+        EXPECT_EQ(previews, 1);
+        // WEBCAM SETUP opens the main window each time and leaves the choice window up.
+        ASSERT_TRUE(r.desktop.choice());
+        r.desktop.choice()->pressWebcam();
+        r.run(0.1);
+        r.desktop.choice()->pressWebcam();
+        r.run(0.1);
+        EXPECT_EQ(opened, 3);
+        EXPECT_EQ(previews, 1);
+        EXPECT_TRUE(r.desktop.choice()->isVisible());
+        EXPECT_FALSE(r.app->choice());
+    }
+    // Set after the menus are up, then taken back: the entries follow.
+    {
+        AppRig r;
+        r.launch();
+        EXPECT_FALSE(r.desktop.trigger("Webcam Preview"));
+        int opened = 0;
+        r.app->setWebcamEntries([&] { ++opened; }, {});
+        EXPECT_TRUE(r.desktop.trigger("Webcam…"));
+        EXPECT_FALSE(r.desktop.trigger("Webcam Preview"));
+        EXPECT_EQ(opened, 1);
+        r.app->setWebcamEntries({}, {});
+        EXPECT_FALSE(r.desktop.trigger("Webcam…"));
+        r.desktop.choice()->pressWebcam();
+        EXPECT_EQ(opened, 1);
+    }
 }
 
 } // namespace

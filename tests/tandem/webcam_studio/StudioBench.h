@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tandem/webcam/studio/SimulatedStudioWorld.h"
 #include "tandem/webcam/studio/WebcamStudio.h"
 
 #include "platform/sim/SimDefaults.h"
@@ -49,27 +50,7 @@ struct StudioBench {
     void store(const WebcamSettings& settings) { ASSERT_TRUE(settings.save(defaults)); }
 
     void make() {
-        WebcamStudio::World world{rig.time,
-                                  defaults,
-                                  rig.workspace,
-                                  rig.windows,
-                                  rig.screens,
-                                  rig.pointer,
-                                  rig.cameras,
-                                  rig.screenCapture,
-                                  rig.audioTaps,
-                                  rig.microphones,
-                                  rig.audioOutputs,
-                                  rig.mediaPermissions,
-                                  movies,
-                                  feed,
-                                  rig.main,
-                                  rig.makeQueue("Tandem webcam"),
-                                  rig.makeQueue("Tandem webcam setup"),
-                                  rig.makeQueue("Tandem camera"),
-                                  rig.makeQueue("Tandem screen capture"),
-                                  rig.makeQueue("Tandem audio input"),
-                                  rig.makeQueue("Tandem webcam pads")};
+        WebcamStudio::World world = simulatedStudioWorld(rig, defaults, movies, feed);
         world.processTapAvailable = processTap;
         studio = WebcamStudio::make(world);
         studio->onPicture = [this](const WebcamStudio::Picture& picture) {

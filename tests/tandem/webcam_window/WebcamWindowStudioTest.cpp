@@ -2,6 +2,7 @@
 // defaults, composed pictures reach the preview, and a recording is started and saved by the buttons.
 #include "tandem/shell/webcam/QtWebcamWindow.h"
 #include "tandem/shell/webcam/StudioWebcamControl.h"
+#include "tandem/webcam/studio/SimulatedStudioWorld.h"
 
 #include "platform/sim/SimDefaults.h"
 #include "platform/sim/SimMovieFile.h"
@@ -27,30 +28,7 @@ struct StudioRig {
     std::unique_ptr<QtWebcamWindow> window;
 
     StudioRig() {
-        studio = WebcamStudio::make(WebcamStudio::World{rig.time,
-                                                        defaults,
-                                                        rig.workspace,
-                                                        rig.windows,
-                                                        rig.screens,
-                                                        rig.pointer,
-                                                        rig.cameras,
-                                                        rig.screenCapture,
-                                                        rig.audioTaps,
-                                                        rig.microphones,
-                                                        rig.audioOutputs,
-                                                        rig.mediaPermissions,
-                                                        movies,
-                                                        feed,
-                                                        rig.main,
-                                                        rig.makeQueue("Tandem webcam"),
-                                                        rig.makeQueue("Tandem webcam setup"),
-                                                        rig.makeQueue("Tandem camera"),
-                                                        rig.makeQueue("Tandem screen capture"),
-                                                        rig.makeQueue("Tandem audio input"),
-                                                        rig.makeQueue("Tandem webcam pads"),
-                                                        nullptr,
-                                                        true,
-                                                        std::nullopt});
+        studio = WebcamStudio::make(simulatedStudioWorld(rig, defaults, movies, feed));
         control = std::make_shared<StudioWebcamControl>(studio, rig.cameras, rig.microphones,
                                                         rig.audioOutputs, feed);
         window = std::make_unique<QtWebcamWindow>(

@@ -6,11 +6,14 @@
 #include "base/ThreadQueue.h"
 #include "platform/TandemIdentity.h"
 #include "platform/linux/AlsaMidiSystem.h"
+#include "platform/linux/FfmpegMedia.h"
+#include "platform/linux/FfmpegMovieFile.h"
 #include "platform/linux/InotifyFolderWatcher.h"
 #include "platform/linux/JsonFileDefaults.h"
 #include "platform/linux/LibUsbHost.h"
 #include "platform/linux/LinuxProcesses.h"
 #include "platform/linux/LinuxWorkspace.h"
+#include "platform/linux/PulseAudio.h"
 #include "platform/linux/X11Accessibility.h"
 #include "platform/linux/X11Pointer.h"
 #include "platform/linux/X11WindowServer.h"
@@ -20,6 +23,7 @@
 #include "tandem/app/TandemApp.h"
 #include "tandem/looks/KoalaLook.h"
 #include "tandem/looks/TandemArtwork.h"
+#include "tandem/shell/entry/WebcamEntries.h"
 #include "tandem/shell/qt/KoalaPushPreviewView.h"
 #include "tandem/shell/qt/QtCardWindow.h"
 #include "tandem/shell/qt/QtChoiceWindow.h"
@@ -73,25 +77,58 @@ int runApplication(int& argc, char** argv) {
         tandemIcon(), [](const CardWindowSpec& spec) { return std::make_unique<QtCardWindow>(spec); },
         [] { return std::make_unique<QtChoiceWindow>(); });
 
-    auto app = TandemApp::create({desktop,
-                                  workspace,
-                                  screens,
-                                  windows,
-                                  accessibility,
-                                  pointer,
-                                  panels,
-                                  processes,
-                                  defaults,
-                                  midi,
-                                  usb,
-                                  folders,
-                                  clock,
-                                  KoalaPerformanceFeed::shared(),
-                                  main,
-                                  [](const std::string& label) { return std::make_shared<ThreadQueue>(label); },
-                                  Paths::resources(),
-                                  &preview});
-    desktop.onWillTerminate = [app] { app->applicationWillTerminate(); };
+    auto app =
+        TandemApp::create({desktop, workspace, screens, windows, accessibility, pointer, panels, processes,
+                           defaults, midi, usb, folders, clock, KoalaPerformanceFeed::shared(), main,
+                           [](const std::string& label) { return std::make_shared<ThreadQueue>(label); },
+                           Paths::resources(), &preview});
+
+    // The Webcam on this machine's devices: cameras, Koala's window and sound, microphones and
+    // outputs as Linux has them, movies through FFmpeg.
+    FfmpegCameras cameras;
+    X11GrabCapture screenCapture;
+    PulseAudioTaps audioTaps;
+    PulseMicrophones microphones;
+    PulseAudioOutputs audioOutputs;
+    LinuxMediaPermissions permissions;
+    FfmpegMovieFiles movies;
+    auto makeStudio = [&] {
+        auto queue = [](const char* label) { return std::make_shared<ThreadQueue>(label); };
+        auto studio = WebcamStudio::make(WebcamStudio::World{clock,
+                                                             defaults,
+                                                             workspace,
+                                                             windows,
+                                                             screens,
+                                                             pointer,
+                                                             cameras,
+                                                             screenCapture,
+                                                             audioTaps,
+                                                             microphones,
+                                                             audioOutputs,
+                                                             permissions,
+                                                             movies,
+                                                             KoalaPerformanceFeed::shared(),
+                                                             main,
+                                                             queue("Tandem webcam"),
+                                                             queue("Tandem webcam setup"),
+                                                             queue("Tandem camera"),
+                                                             queue("Tandem screen capture"),
+                                                             queue("Tandem audio input"),
+                                                             queue("Tandem webcam pads"),
+                                                             nullptr,
+                                                             true,
+                                                             std::nullopt});
+        return std::make_shared<StudioWebcamControl>(studio, cameras, microphones, audioOutputs,
+                                                     KoalaPerformanceFeed::shared());
+    };
+    WebcamEntries webcam(makeStudio, main, clock);
+    webcam.install(*app);
+
+    desktop.onWillTerminate = [app, &webcam] {
+        // A recording in progress is finished, so its file is kept.
+        webcam.close();
+        app->applicationWillTerminate();
+    };
     // Claimed before looking: when another copy holds the name, the workspace lists that one, and
     // this one wakes it and ends.
     instance.listen([&desktop] { desktop.activate(); });

@@ -1,8 +1,10 @@
 // The application on the simulated Mac, in real time, with the rig's window beside it.
 #include "tandem/shell/entry/Entries.h"
 
+#include "platform/linux/FfmpegMovieFile.h"
 #include "tandem/app/SimulatedMac.h"
 #include "tandem/looks/KoalaLook.h"
+#include "tandem/shell/entry/WebcamEntries.h"
 #include "tandem/shell/qt/KoalaPushPreviewView.h"
 #include "tandem/shell/qt/QtChoiceWindow.h"
 #include "tandem/shell/qt/QtDesktop.h"
@@ -66,6 +68,11 @@ int runSimulation(int& argc, char** argv, bool fresh) {
     mac = std::make_unique<SimulatedMac>(folder / "rig", nullptr, &preview, &desktop);
     desktop.onWillTerminate = [&mac] { mac->applicationEnded(); };
     KoalaLook::useKoalaAt(mac->rig.koala.location());
+    // The Webcam records real movies of the rig into the simulated home's Movies folder.
+    FfmpegMovieFiles movies;
+    auto webcam = std::make_unique<WebcamEntries>([&] { return WebcamEntries::simulated(*mac, movies); },
+                                                  mac->rig.main, mac->rig.time);
+    webcam->install(*mac->app);
 
     // Both controllers at hand: the MPC Touch with its screen left of the Mac's, and the Push 2.
     mac->rig.placeMpcScreen(SimRig::MpcScreen::leftOfMain);
@@ -90,6 +97,8 @@ int runSimulation(int& argc, char** argv, bool fresh) {
     const int status = QApplication::exec();
     pace.stop();
     window.reset();
+    webcam.reset(); // finishes a recording while the rig still runs
+    mac->rig.time.advance(0.1);
     mac.reset(); // while the desktop it uses is still there
     return status;
 }
