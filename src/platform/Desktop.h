@@ -22,11 +22,11 @@ enum class ActivationPolicy { regular, accessory };
 
 // A status card's window: borderless, at the floating level, in front of every application's windows,
 // never activating Tandem. Its content is a card showing one status line.
-struct CardWindowSpec {
+struct CardWindowPlan {
     Rect frame;       // global coordinates (origin bottom-left of the first screen, y up)
     bool shadow = false;
     std::string status;
-    bool operator==(const CardWindowSpec&) const = default;
+    bool operator==(const CardWindowPlan&) const = default;
 };
 
 class CardWindow {
@@ -74,7 +74,7 @@ public:
     // Brings Tandem to the front, ignoring other applications.
     virtual void activate() = 0;
     // A new card window, ordered front at once.
-    virtual std::unique_ptr<CardWindow> openCard(const CardWindowSpec& spec) = 0;
+    virtual std::unique_ptr<CardWindow> openCard(const CardWindowPlan& plan) = 0;
     // The choice window, made on first use and kept.
     virtual ChoiceWindow& choiceWindow() = 0;
     // Asks the application to end: its event loop stops after the termination handler ran.

@@ -26,11 +26,11 @@ struct PanelButton {
     bool operator==(const PanelButton&) const = default;
 };
 
-struct PanelSpec {
+struct PanelPlan {
     Size size;
     std::vector<PanelButton> buttons;
 
-    bool operator==(const PanelSpec&) const = default;
+    bool operator==(const PanelPlan&) const = default;
 };
 
 // A floating panel of buttons over every other window: it never becomes key or main, never activates
@@ -55,7 +55,7 @@ public:
     virtual ~Panels() = default;
 
     // A new panel, not yet shown. `onTap` gets the tag of a tapped button, on the main queue.
-    virtual std::unique_ptr<Panel> makePanel(const PanelSpec& spec, std::function<void(int tag)> onTap) = 0;
+    virtual std::unique_ptr<Panel> makePanel(const PanelPlan& plan, std::function<void(int tag)> onTap) = 0;
 };
 
 } // namespace tandem

@@ -19,12 +19,12 @@ constexpr uint32_t rate = 48000;
 constexpr int channels = 2;
 std::atomic<int> nullSinks{0};
 
-pa_sample_spec floatSpec(uint32_t r, int c) {
-    pa_sample_spec spec{};
-    spec.format = PA_SAMPLE_FLOAT32LE;
-    spec.rate = r;
-    spec.channels = uint8_t(c);
-    return spec;
+pa_sample_spec floatFormat(uint32_t r, int c) {
+    pa_sample_spec plan{};
+    plan.format = PA_SAMPLE_FLOAT32LE;
+    plan.rate = r;
+    plan.channels = uint8_t(c);
+    return plan;
 }
 
 // With the lock held: waits until the stream is ready or has failed.
@@ -81,13 +81,13 @@ public:
             std::string output = outputUID;
             if (output.empty()) output = c->defaultSink().value_or("");
             pulse::Connection::Lock lock(*c);
-            const pa_sample_spec spec = floatSpec(rate, channels);
-            playback = pa_stream_new(c->context(), "Tandem LISTEN", &spec, nullptr);
+            const pa_sample_spec plan = floatFormat(rate, channels);
+            playback = pa_stream_new(c->context(), "Tandem LISTEN", &plan, nullptr);
             if (!playback) return audioTapError(AudioTapFailure::output, c->lastError());
             signalOnState(playback, *c);
             pa_buffer_attr attr{};
             attr.maxlength = uint32_t(-1);
-            attr.tlength = uint32_t(pa_usec_to_bytes(40000, &spec));
+            attr.tlength = uint32_t(pa_usec_to_bytes(40000, &plan));
             attr.prebuf = uint32_t(-1);
             attr.minreq = uint32_t(-1);
             attr.fragsize = uint32_t(-1);
@@ -102,8 +102,8 @@ public:
             if (source.empty()) return audioTapError(AudioTapFailure::start, "Koala's sink has no monitor");
         }
         pulse::Connection::Lock lock(*c);
-        const pa_sample_spec spec = floatSpec(rate, channels);
-        record = pa_stream_new(c->context(), "Tandem webcam", &spec, nullptr);
+        const pa_sample_spec plan = floatFormat(rate, channels);
+        record = pa_stream_new(c->context(), "Tandem webcam", &plan, nullptr);
         if (!record) return audioTapError(AudioTapFailure::format, c->lastError());
         // Without LISTEN, Koala's sink carries other programs too: record Koala's input alone.
         if (!listen && pa_stream_set_monitor_stream(record, input.index) < 0)
@@ -114,7 +114,7 @@ public:
             this);
         pa_buffer_attr attr{};
         attr.maxlength = uint32_t(-1);
-        attr.fragsize = uint32_t(pa_usec_to_bytes(10000, &spec));
+        attr.fragsize = uint32_t(pa_usec_to_bytes(10000, &plan));
         if (pa_stream_connect_record(record, source.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0 ||
             !waitReady(*c, record))
             return audioTapError(AudioTapFailure::start, "record: " + c->lastError());
@@ -240,8 +240,8 @@ public:
                 if (s.index == *device) sink = s.name;
         }
         pulse::Connection::Lock lock(*connection);
-        const pa_sample_spec spec = floatSpec(uint32_t(r), ch);
-        pa_stream* made = pa_stream_new(connection->context(), "Tandem LISTEN", &spec, nullptr);
+        const pa_sample_spec plan = floatFormat(uint32_t(r), ch);
+        pa_stream* made = pa_stream_new(connection->context(), "Tandem LISTEN", &plan, nullptr);
         if (!made) return Error{"Tandem.Media", 1, connection->lastError()};
         signalOnState(made, *connection);
         pa_stream_set_write_callback(

@@ -66,10 +66,10 @@ bool SimDesktop::trigger(const std::string& title) {
     return false;
 }
 
-std::unique_ptr<CardWindow> SimDesktop::openCard(const CardWindowSpec& spec) {
+std::unique_ptr<CardWindow> SimDesktop::openCard(const CardWindowPlan& plan) {
     auto card = std::make_shared<Card>();
-    card->spec = spec;
-    card->status = spec.status;
+    card->plan = plan;
+    card->status = plan.status;
     cards.push_back(card);
     return std::make_unique<SimCardWindow>(card);
 }

@@ -15,7 +15,7 @@ namespace tandem {
 class SimDesktop final : public Desktop {
 public:
     struct Card {
-        CardWindowSpec spec;
+        CardWindowPlan plan;
         std::string status;
         int redraws = 0;
         bool open = true;
@@ -46,7 +46,7 @@ public:
         toolTips.push_back(text);
     }
     void activate() override { ++activations; }
-    std::unique_ptr<CardWindow> openCard(const CardWindowSpec& spec) override;
+    std::unique_ptr<CardWindow> openCard(const CardWindowPlan& plan) override;
     ChoiceWindow& choiceWindow() override;
     void terminate() override;
 

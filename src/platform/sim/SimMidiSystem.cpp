@@ -220,39 +220,39 @@ SimMidiSystem::SimMidiSystem(std::shared_ptr<Queue> delivery, Clock& clock)
 
 SimMidiSystem::~SimMidiSystem() = default;
 
-SimMidiSystem::Device SimMidiSystem::addDevice(const DeviceSpec& spec) {
+SimMidiSystem::Device SimMidiSystem::addDevice(const DevicePlan& plan) {
     Device result;
     std::vector<NotifyHandler> handlers;
     {
         std::lock_guard guard(state->lock);
         Object device{Kind::device};
-        device.strings[MidiProperty::name] = spec.name;
-        device.strings[MidiProperty::manufacturer] = spec.manufacturer;
-        device.strings[MidiProperty::model] = spec.model;
-        device.strings[MidiProperty::driverOwner] = spec.driverOwner;
-        device.integers[MidiProperty::offline] = spec.offline ? 1 : 0;
+        device.strings[MidiProperty::name] = plan.name;
+        device.strings[MidiProperty::manufacturer] = plan.manufacturer;
+        device.strings[MidiProperty::model] = plan.model;
+        device.strings[MidiProperty::driverOwner] = plan.driverOwner;
+        device.integers[MidiProperty::offline] = plan.offline ? 1 : 0;
         result.ref = state->add(std::move(device));
         state->deviceOrder.push_back(result.ref);
-        for (const EntitySpec& entitySpec : spec.entities) {
+        for (const EntityPlan& entityPlan : plan.entities) {
             Object entity{Kind::entity, result.ref};
-            entity.strings[MidiProperty::name] = entitySpec.name;
-            entity.integers[MidiProperty::isPrivate] = entitySpec.isPrivate ? 1 : 0;
+            entity.strings[MidiProperty::name] = entityPlan.name;
+            entity.integers[MidiProperty::isPrivate] = entityPlan.isPrivate ? 1 : 0;
             MidiEntityRef entityRef = state->add(std::move(entity));
             state->find(result.ref)->children.push_back(entityRef);
             result.entities.push_back(entityRef);
-            auto makeEndpoints = [&](const std::vector<EndpointSpec>& specs, Kind kind) {
+            auto makeEndpoints = [&](const std::vector<EndpointPlan>& plans, Kind kind) {
                 std::vector<MidiEndpointRef> refs;
-                for (const EndpointSpec& endpointSpec : specs) {
+                for (const EndpointPlan& endpointPlan : plans) {
                     Object endpoint{kind, entityRef};
-                    endpoint.strings[MidiProperty::name] = endpointSpec.name;
-                    std::string display = endpointSpec.displayName;
+                    endpoint.strings[MidiProperty::name] = endpointPlan.name;
+                    std::string display = endpointPlan.displayName;
                     if (display.empty()) {
-                        display = endpointSpec.name.rfind(spec.name, 0) == 0
-                                      ? endpointSpec.name
-                                      : spec.name + " " + endpointSpec.name;
+                        display = endpointPlan.name.rfind(plan.name, 0) == 0
+                                      ? endpointPlan.name
+                                      : plan.name + " " + endpointPlan.name;
                     }
                     endpoint.strings[MidiProperty::displayName] = display;
-                    endpoint.integers[MidiProperty::isPrivate] = endpointSpec.isPrivate ? 1 : 0;
+                    endpoint.integers[MidiProperty::isPrivate] = endpointPlan.isPrivate ? 1 : 0;
                     MidiEndpointRef ref = state->add(std::move(endpoint));
                     Object* owner = state->find(entityRef);
                     (kind == Kind::source ? owner->sources : owner->destinations).push_back(ref);
@@ -261,8 +261,8 @@ SimMidiSystem::Device SimMidiSystem::addDevice(const DeviceSpec& spec) {
                 }
                 return refs;
             };
-            result.sources.push_back(makeEndpoints(entitySpec.sources, Kind::source));
-            result.destinations.push_back(makeEndpoints(entitySpec.destinations, Kind::destination));
+            result.sources.push_back(makeEndpoints(entityPlan.sources, Kind::source));
+            result.destinations.push_back(makeEndpoints(entityPlan.destinations, Kind::destination));
         }
         handlers = state->notifiers();
     }

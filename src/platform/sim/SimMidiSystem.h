@@ -18,26 +18,26 @@ namespace tandem {
 // build the world, play the devices' side and inject failing statuses. Thread-safe.
 class SimMidiSystem final : public MidiSystem {
 public:
-    struct EndpointSpec {
+    struct EndpointPlan {
         std::string name;
         std::string displayName; // empty: made from the device and endpoint names
         bool isPrivate = false;
     };
-    struct EntitySpec {
+    struct EntityPlan {
         std::string name;
-        std::vector<EndpointSpec> sources;
-        std::vector<EndpointSpec> destinations;
+        std::vector<EndpointPlan> sources;
+        std::vector<EndpointPlan> destinations;
         bool isPrivate = false;
     };
-    struct DeviceSpec {
+    struct DevicePlan {
         std::string name;
-        std::vector<EntitySpec> entities;
+        std::vector<EntityPlan> entities;
         std::string manufacturer;
         std::string model;
         std::string driverOwner;
         bool offline = false;
     };
-    // The references of a device just added, in the order of its spec.
+    // The references of a device just added, in the order of its plan.
     struct Device {
         MidiDeviceRef ref = 0;
         std::vector<MidiEntityRef> entities;
@@ -64,7 +64,7 @@ public:
     ~SimMidiSystem() override;
 
     // World building; each change is announced to every client.
-    Device addDevice(const DeviceSpec& spec);
+    Device addDevice(const DevicePlan& plan);
     bool removeDevice(MidiDeviceRef device);
     bool setOffline(MidiDeviceRef device, bool offline);
 

@@ -49,7 +49,7 @@ void SimMpcTouch::unplug() {
 
 void SimMpcTouch::plugMidi() {
     if (isPlugged) return;
-    auto entity = [](const char* name) { return SimMidiSystem::EntitySpec{name, {{name}}, {{name}}}; };
+    auto entity = [](const char* name) { return SimMidiSystem::EntityPlan{name, {{name}}, {{name}}}; };
     device = midi.addDevice({"MPC Touch",
                              {entity("Public"), entity("Private"), entity("MIDI Port")},
                              "Akai Professional",

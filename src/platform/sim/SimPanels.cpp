@@ -4,9 +4,9 @@
 
 namespace tandem {
 
-SimPanel::SimPanel(SimPanels& owner, PanelSpec spec, std::function<void(int)> onTap)
+SimPanel::SimPanel(SimPanels& owner, PanelPlan plan, std::function<void(int)> onTap)
     : owner(owner)
-    , current(std::move(spec))
+    , current(std::move(plan))
     , onTap(std::move(onTap)) {
     std::lock_guard guard(owner.lock);
     owner.live.push_back(this);
@@ -37,8 +37,8 @@ void SimPanel::tap(int tag) {
     });
 }
 
-std::unique_ptr<Panel> SimPanels::makePanel(const PanelSpec& spec, std::function<void(int)> onTap) {
-    return std::make_unique<SimPanel>(*this, spec, std::move(onTap));
+std::unique_ptr<Panel> SimPanels::makePanel(const PanelPlan& plan, std::function<void(int)> onTap) {
+    return std::make_unique<SimPanel>(*this, plan, std::move(onTap));
 }
 
 std::vector<SimPanel*> SimPanels::panels() {
@@ -49,7 +49,7 @@ std::vector<SimPanel*> SimPanels::panels() {
 SimPanel* SimPanels::panelWith(const std::string& title) {
     std::lock_guard guard(lock);
     for (SimPanel* panel : live) {
-        for (const auto& button : panel->spec().buttons) {
+        for (const auto& button : panel->plan().buttons) {
             if (button.title == title) return panel;
         }
     }

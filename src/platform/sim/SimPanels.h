@@ -14,7 +14,7 @@ class SimPanels;
 // A panel that remembers how it was last set up; a test taps its buttons.
 class SimPanel final : public Panel {
 public:
-    SimPanel(SimPanels& owner, PanelSpec spec, std::function<void(int)> onTap);
+    SimPanel(SimPanels& owner, PanelPlan plan, std::function<void(int)> onTap);
     ~SimPanel() override;
 
     void setOrigin(Point origin) override { at = origin; }
@@ -27,7 +27,7 @@ public:
         visible = false;
     }
 
-    const PanelSpec& spec() const { return current; }
+    const PanelPlan& plan() const { return current; }
     Point origin() const { return at; }
     bool isClosed() const { return closed; }
     const PanelButton* button(int tag) const;
@@ -36,7 +36,7 @@ public:
 
 private:
     SimPanels& owner;
-    PanelSpec current;
+    PanelPlan current;
     std::function<void(int)> onTap;
     Point at;
     bool visible = false;
@@ -48,7 +48,7 @@ public:
     explicit SimPanels(std::shared_ptr<Queue> mainQueue)
         : mainQueue(std::move(mainQueue)) {}
 
-    std::unique_ptr<Panel> makePanel(const PanelSpec& spec, std::function<void(int)> onTap) override;
+    std::unique_ptr<Panel> makePanel(const PanelPlan& plan, std::function<void(int)> onTap) override;
 
     // The panels alive now, oldest first.
     std::vector<SimPanel*> panels();

@@ -29,10 +29,10 @@ SimPush2::~SimPush2() {
 
 void SimPush2::plug() {
     if (isPlugged) return;
-    SimMidiSystem::EntitySpec live{"Live Port",
+    SimMidiSystem::EntityPlan live{"Live Port",
                                    {{"Live Port", "Ableton Push 2 Live Port"}},
                                    {{"Live Port", "Ableton Push 2 Live Port"}}};
-    SimMidiSystem::EntitySpec userPort{"User Port",
+    SimMidiSystem::EntityPlan userPort{"User Port",
                                        {{"User Port", "Ableton Push 2 User Port"}},
                                        {{"User Port", "Ableton Push 2 User Port"}}};
     device = midi.addDevice({"Ableton Push 2", {live, userPort}, "Ableton AG", "Ableton Push 2"});

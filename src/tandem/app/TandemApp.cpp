@@ -474,17 +474,17 @@ void TandemApp::showCards() {
         targets.push_back(*display);
     for (size_t i = 0; i < targets.size(); ++i) {
         const Screen& screen = targets[i];
-        CardWindowSpec spec;
+        CardWindowPlan plan;
         const bool main = !screens.empty() && screen == screens.front();
         if (main) {
             const Rect& visible = screen.visibleFrame;
-            spec.frame = {visible.midX() - 480, visible.midY() - 300, 960, 600};
-            spec.shadow = true;
+            plan.frame = {visible.midX() - 480, visible.midY() - 300, 960, 600};
+            plan.shadow = true;
         } else {
-            spec.frame = screen.frame;
+            plan.frame = screen.frame;
         }
-        spec.status = statusLine;
-        cards.push_back(services.desktop.openCard(spec));
+        plan.status = statusLine;
+        cards.push_back(services.desktop.openCard(plan));
     }
     services.desktop.activate();
 }

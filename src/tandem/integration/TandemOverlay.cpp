@@ -82,11 +82,11 @@ bool TandemOverlay::offlineSelfCheck(Pointer& pointer) {
     return true;
 }
 
-PanelSpec TandemOverlay::bankContent(int selectedBank) {
-    PanelSpec spec{{292, 56}, {}};
+PanelPlan TandemOverlay::bankContent(int selectedBank) {
+    PanelPlan plan{{292, 56}, {}};
     for (int tag = 0; tag < 4; ++tag) {
         const bool on = tag == selectedBank;
-        spec.buttons.push_back({tag,
+        plan.buttons.push_back({tag,
                                 bankTitles[tag],
                                 {4.0 + 72 * tag, 4, 68, 48},
                                 25,
@@ -95,10 +95,10 @@ PanelSpec TandemOverlay::bankContent(int selectedBank) {
                                 on ? PanelTint::accent : PanelTint::ink,
                                 std::string("Koala pad bank ") + bankTitles[tag]});
     }
-    return spec;
+    return plan;
 }
 
-PanelSpec TandemOverlay::mixerContent() {
+PanelPlan TandemOverlay::mixerContent() {
     return {{156, 56},
             {{0,
               "MIXER",
@@ -110,7 +110,7 @@ PanelSpec TandemOverlay::mixerContent() {
               "Open or close Koala mixer"}}};
 }
 
-PanelSpec TandemOverlay::toggleContent(bool hidden) {
+PanelPlan TandemOverlay::toggleContent(bool hidden) {
     return {{92, 52},
             {{0,
               hidden ? "SHOW" : "HIDE",

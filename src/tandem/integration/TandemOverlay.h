@@ -96,9 +96,9 @@ public:
     static Result<void> writePreview(const std::filesystem::path& file);
 
     // The panels' contents, as they are built for a selected bank.
-    static PanelSpec bankContent(int selectedBank);
-    static PanelSpec mixerContent();
-    static PanelSpec toggleContent(bool hidden);
+    static PanelPlan bankContent(int selectedBank);
+    static PanelPlan mixerContent();
+    static PanelPlan toggleContent(bool hidden);
 
 private:
     explicit TandemOverlay(Services services);

@@ -17,7 +17,7 @@ Result<void> TandemOverlay::writePreview(const std::filesystem::path& file) {
         painter.setRenderHint(QPainter::Antialiasing);
         card.paint(painter);
         // Laid out from the card's bottom-left corner, as the panels sit on the MPC's screen.
-        const PanelSpec banks = bankContent(0), mixer = mixerContent();
+        const PanelPlan banks = bankContent(0), mixer = mixerContent();
         PanelArt::draw(painter, banks, QPointF(10, card.size().height() - 12 - banks.size.height));
         PanelArt::draw(painter, mixer, QPointF(314, card.size().height() - 12 - mixer.size.height));
     }

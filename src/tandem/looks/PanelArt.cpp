@@ -24,13 +24,13 @@ QColor withAlpha(QColor color, double alpha) {
 
 } // namespace
 
-QRectF buttonRect(const PanelSpec& spec, const PanelButton& button, QPointF topLeft) {
+QRectF buttonRect(const PanelPlan& plan, const PanelButton& button, QPointF topLeft) {
     const Rect& frame = button.frame;
-    return {topLeft.x() + frame.x, topLeft.y() + spec.size.height - frame.maxY(), frame.width, frame.height};
+    return {topLeft.x() + frame.x, topLeft.y() + plan.size.height - frame.maxY(), frame.width, frame.height};
 }
 
-void drawButton(QPainter& painter, const PanelSpec& spec, const PanelButton& button, QPointF topLeft) {
-    QRectF frame = buttonRect(spec, button, topLeft);
+void drawButton(QPainter& painter, const PanelPlan& plan, const PanelButton& button, QPointF topLeft) {
+    QRectF frame = buttonRect(plan, button, topLeft);
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.fillRect(frame, CardBackdrop::face);
@@ -47,28 +47,28 @@ void drawButton(QPainter& painter, const PanelSpec& spec, const PanelButton& but
     painter.restore();
 }
 
-void draw(QPainter& painter, const PanelSpec& spec, QPointF topLeft) {
-    BackdropView(QSizeF(spec.size.width, spec.size.height)).paint(painter, topLeft);
-    for (const PanelButton& button : spec.buttons)
-        drawButton(painter, spec, button, topLeft);
+void draw(QPainter& painter, const PanelPlan& plan, QPointF topLeft) {
+    BackdropView(QSizeF(plan.size.width, plan.size.height)).paint(painter, topLeft);
+    for (const PanelButton& button : plan.buttons)
+        drawButton(painter, plan, button, topLeft);
 }
 
-QImage render(const PanelSpec& spec, double devicePixelRatio) {
-    QImage image(static_cast<int>(std::ceil(spec.size.width * devicePixelRatio)),
-                 static_cast<int>(std::ceil(spec.size.height * devicePixelRatio)),
+QImage render(const PanelPlan& plan, double devicePixelRatio) {
+    QImage image(static_cast<int>(std::ceil(plan.size.width * devicePixelRatio)),
+                 static_cast<int>(std::ceil(plan.size.height * devicePixelRatio)),
                  QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(devicePixelRatio);
     image.fill(CardBackdrop::backdrop);
     QPainter painter(&image);
-    draw(painter, spec);
+    draw(painter, plan);
     painter.end();
     return image;
 }
 
-std::optional<int> buttonAt(const PanelSpec& spec, QPointF point) {
+std::optional<int> buttonAt(const PanelPlan& plan, QPointF point) {
     // Half-open in the caller's y-down terms: a button owns its top and left edges.
-    for (auto it = spec.buttons.rbegin(); it != spec.buttons.rend(); ++it) {
-        QRectF r = buttonRect(spec, *it);
+    for (auto it = plan.buttons.rbegin(); it != plan.buttons.rend(); ++it) {
+        QRectF r = buttonRect(plan, *it);
         if (point.x() >= r.left() && point.x() < r.right() && point.y() >= r.top() && point.y() < r.bottom())
             return it->tag;
     }

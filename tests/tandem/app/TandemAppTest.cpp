@@ -71,11 +71,11 @@ TEST(TandemApp, TheMpcPathFromNothingToKoalaOnTheMpcScreen) {
     auto cards = r.desktop.openCards();
     ASSERT_EQ(cards.size(), 2u);
     const Screen main = r.rig.screens.screens().front();
-    EXPECT_EQ(cards[0]->spec.frame,
+    EXPECT_EQ(cards[0]->plan.frame,
               (Rect{main.visibleFrame.midX() - 480, main.visibleFrame.midY() - 300, 960, 600}));
-    EXPECT_TRUE(cards[0]->spec.shadow);
-    EXPECT_EQ(cards[1]->spec.frame, r.rig.mpcScreen()->frame);
-    EXPECT_FALSE(cards[1]->spec.shadow);
+    EXPECT_TRUE(cards[0]->plan.shadow);
+    EXPECT_EQ(cards[1]->plan.frame, r.rig.mpcScreen()->frame);
+    EXPECT_FALSE(cards[1]->plan.shadow);
 
     ASSERT_TRUE(r.runUntil([&] { return r.app->koala().has_value(); }, 90)) << r.app->status();
     EXPECT_TRUE(hasStatus(r, "Koala is running on the MPC Touch"));

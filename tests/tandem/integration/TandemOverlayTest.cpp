@@ -73,7 +73,7 @@ struct Bench {
 TEST(TandemOverlay, PanelsStandOverKoalaAndFollowItsPages) {
     Bench bench;
     ASSERT_TRUE(bench.bankPanel() && bench.mixerPanel() && bench.togglePanel());
-    EXPECT_EQ(bench.bankPanel()->spec(), TandemOverlay::bankContent(0));
+    EXPECT_EQ(bench.bankPanel()->plan(), TandemOverlay::bankContent(0));
     EXPECT_TRUE(bench.bankPanel()->button(0)->on);
     EXPECT_EQ(bench.bankPanel()->button(0)->tint, PanelTint::accent);
     EXPECT_EQ(bench.bankPanel()->button(3)->accessibilityLabel, "Koala pad bank D");

@@ -9,12 +9,12 @@ namespace tandem {
 namespace {
 
 // The overlay's bank panel: four buttons along the bottom, the second one selected.
-PanelSpec bankPanel(int selected) {
-    PanelSpec spec{{292, 56}, {}};
+PanelPlan bankPanel(int selected) {
+    PanelPlan plan{{292, 56}, {}};
     const char* titles[] = {"A", "B", "C", "D"};
     for (int tag = 0; tag < 4; ++tag) {
         bool on = tag == selected;
-        spec.buttons.push_back({tag,
+        plan.buttons.push_back({tag,
                                 titles[tag],
                                 {4.0 + 72 * tag, 4, 68, 48},
                                 25,
@@ -22,11 +22,11 @@ PanelSpec bankPanel(int selected) {
                                 on,
                                 on ? PanelTint::accent : PanelTint::ink});
     }
-    return spec;
+    return plan;
 }
 
 // A panel whose one button sits low, so that a frame read y-down would land somewhere else.
-PanelSpec lopsidedPanel(bool on) {
+PanelPlan lopsidedPanel(bool on) {
     return {{100, 60}, {{7, "X", {10, 5, 30, 20}, 13, FontWeight::regular, on, PanelTint::accent}}};
 }
 
@@ -45,29 +45,29 @@ bool contains(const QImage& image, const QRect& area, const QColor& color, doubl
 }
 
 TEST(PanelArt, FramesAreFlippedIntoTheYDownPainter) {
-    PanelSpec spec = lopsidedPanel(false);
-    EXPECT_EQ(PanelArt::buttonRect(spec, spec.buttons[0]), QRectF(10, 35, 30, 20));
-    EXPECT_EQ(PanelArt::buttonRect(spec, spec.buttons[0], QPointF(100, 200)), QRectF(110, 235, 30, 20));
+    PanelPlan plan = lopsidedPanel(false);
+    EXPECT_EQ(PanelArt::buttonRect(plan, plan.buttons[0]), QRectF(10, 35, 30, 20));
+    EXPECT_EQ(PanelArt::buttonRect(plan, plan.buttons[0], QPointF(100, 200)), QRectF(110, 235, 30, 20));
     EXPECT_EQ(PanelArt::buttonRect(bankPanel(0), bankPanel(0).buttons[3]), QRectF(220, 4, 68, 48));
 }
 
 TEST(PanelArt, ButtonAtFindsTagsWithTheFlip) {
-    PanelSpec spec = lopsidedPanel(false);
-    EXPECT_EQ(PanelArt::buttonAt(spec, {15, 40}), 7);
-    EXPECT_EQ(PanelArt::buttonAt(spec, {15, 10}), std::nullopt) << "where the unflipped frame would be";
+    PanelPlan plan = lopsidedPanel(false);
+    EXPECT_EQ(PanelArt::buttonAt(plan, {15, 40}), 7);
+    EXPECT_EQ(PanelArt::buttonAt(plan, {15, 10}), std::nullopt) << "where the unflipped frame would be";
     // A button owns its top and left edges, not its bottom and right ones.
-    EXPECT_EQ(PanelArt::buttonAt(spec, {10, 35}), 7);
-    EXPECT_EQ(PanelArt::buttonAt(spec, {39.9, 54.9}), 7);
-    EXPECT_EQ(PanelArt::buttonAt(spec, {40, 40}), std::nullopt);
-    EXPECT_EQ(PanelArt::buttonAt(spec, {15, 55}), std::nullopt);
+    EXPECT_EQ(PanelArt::buttonAt(plan, {10, 35}), 7);
+    EXPECT_EQ(PanelArt::buttonAt(plan, {39.9, 54.9}), 7);
+    EXPECT_EQ(PanelArt::buttonAt(plan, {40, 40}), std::nullopt);
+    EXPECT_EQ(PanelArt::buttonAt(plan, {15, 55}), std::nullopt);
 
-    PanelSpec bank = bankPanel(0);
+    PanelPlan bank = bankPanel(0);
     for (int tag = 0; tag < 4; ++tag)
         EXPECT_EQ(PanelArt::buttonAt(bank, {40.0 + 72 * tag, 28}), tag);
     EXPECT_EQ(PanelArt::buttonAt(bank, {74, 28}), std::nullopt) << "the gap between A and B";
     EXPECT_EQ(PanelArt::buttonAt(bank, {40, 2}), std::nullopt) << "the margin above the buttons";
 
-    PanelSpec overlapping{{50, 50}, {{1, "under", {0, 0, 50, 50}}, {2, "over", {10, 10, 10, 10}}}};
+    PanelPlan overlapping{{50, 50}, {{1, "under", {0, 0, 50, 50}}, {2, "over", {10, 10, 10, 10}}}};
     EXPECT_EQ(PanelArt::buttonAt(overlapping, {15, 35}), 2) << "the button drawn last is on top";
     EXPECT_EQ(PanelArt::buttonAt(overlapping, {5, 5}), 1);
 }
@@ -106,7 +106,7 @@ TEST(PanelArt, TitlesAreInkCentredOnTheirButtons) {
         EXPECT_TRUE(contains(image, centre, CardBackdrop::ink, 60)) << "a title on bank " << tag;
     }
     // Without titles the same area holds no ink.
-    PanelSpec untitled = bankPanel(0);
+    PanelPlan untitled = bankPanel(0);
     for (PanelButton& button : untitled.buttons)
         button.title.clear();
     QImage blank = PanelArt::render(untitled);

@@ -14,12 +14,12 @@
 namespace tandem {
 namespace {
 
-PanelSpec mixerPanel() {
+PanelPlan mixerPanel() {
     return {{156, 56}, {{9, "MIXER", {4, 4, 148, 48}, 23, FontWeight::bold}}};
 }
 
 // Two buttons stacked, the lower one (y-up) first, so that a click read y-down would hit the other.
-PanelSpec stackedPanel() {
+PanelPlan stackedPanel() {
     return {{80, 100}, {{1, "low", {0, 0, 80, 50}}, {2, "high", {0, 50, 80, 50}}}};
 }
 
@@ -129,8 +129,8 @@ TEST(QtPanel, OnlyAPressAndReleaseOnOneButtonIsATap) {
 
 TEST(QtPanel, SetButtonReplacesThatButtonAndRepaints) {
     QtPanels panels;
-    PanelSpec spec = stackedPanel();
-    std::unique_ptr<Panel> panel = panels.makePanel(spec, {});
+    PanelPlan plan = stackedPanel();
+    std::unique_ptr<Panel> panel = panels.makePanel(plan, {});
     QtPanel& qt = asQt(*panel);
     panel->orderFront();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(qt.window()));
@@ -142,19 +142,19 @@ TEST(QtPanel, SetButtonReplacesThatButtonAndRepaints) {
     };
     int before = edgeRed();
 
-    PanelButton low = spec.buttons[0];
+    PanelButton low = plan.buttons[0];
     low.title = "LOW";
     low.on = true;
     low.tint = PanelTint::accent;
     panel->setButton(low);
-    EXPECT_EQ(qt.spec().buttons[0], low);
-    EXPECT_EQ(qt.spec().buttons[1], spec.buttons[1]) << "the other button is untouched";
-    EXPECT_EQ(qt.spec().buttons.size(), 2u);
+    EXPECT_EQ(qt.plan().buttons[0], low);
+    EXPECT_EQ(qt.plan().buttons[1], plan.buttons[1]) << "the other button is untouched";
+    EXPECT_EQ(qt.plan().buttons.size(), 2u);
     EXPECT_NE(edgeRed(), before) << "the window shows the new state";
     EXPECT_NEAR(edgeRed(), CardBackdrop::accent.red(), 30);
 
     panel->setButton({42, "stranger"});
-    EXPECT_EQ(qt.spec().buttons.size(), 2u) << "no button with that tag: nothing added";
+    EXPECT_EQ(qt.plan().buttons.size(), 2u) << "no button with that tag: nothing added";
 }
 
 } // namespace

@@ -213,7 +213,7 @@ void mpcRun(const std::filesystem::path& scratch, const std::filesystem::path& f
         "a card on each screen", [&] { return mac.desktop.openCards().size() == 2; }, 1);
     const auto cards = mac.desktop.openCards();
     for (size_t i = 0; i < cards.size(); ++i) {
-        const Rect& frame = cards[i]->spec.frame;
+        const Rect& frame = cards[i]->plan.frame;
         save(TandemCardArt::render(QSize(int(frame.width), int(frame.height)), cards[i]->status),
              folder / (i == 0 ? "card-main.png" : "card-mpc.png"), out);
     }

@@ -74,7 +74,7 @@ int runApplication(int& argc, char** argv) {
     InotifyFolderWatcher folders;
     QtPushPreview preview;
     QtDesktop desktop(
-        tandemIcon(), [](const CardWindowSpec& spec) { return std::make_unique<QtCardWindow>(spec); },
+        tandemIcon(), [](const CardWindowPlan& plan) { return std::make_unique<QtCardWindow>(plan); },
         [] { return std::make_unique<QtChoiceWindow>(); });
 
     auto app =

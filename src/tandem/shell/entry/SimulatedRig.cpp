@@ -62,7 +62,7 @@ int runSimulation(int& argc, char** argv, bool fresh) {
     // The real menus and choice window; the cards belong to the simulated screens, where the rig's
     // window draws them.
     QtDesktop desktop(
-        tandemIcon(), [&mac](const CardWindowSpec& spec) { return mac->desktop.openCard(spec); },
+        tandemIcon(), [&mac](const CardWindowPlan& plan) { return mac->desktop.openCard(plan); },
         [] { return std::make_unique<QtChoiceWindow>(); });
     QtPushPreview preview;
     mac = std::make_unique<SimulatedMac>(folder / "rig", nullptr, &preview, &desktop);

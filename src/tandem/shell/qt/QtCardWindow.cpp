@@ -34,10 +34,10 @@ protected:
     }
 };
 
-QtCardWindow::QtCardWindow(const CardWindowSpec& spec)
-    : card(std::make_unique<CardWidget>(spec.status)) {
+QtCardWindow::QtCardWindow(const CardWindowPlan& plan)
+    : card(std::make_unique<CardWidget>(plan.status)) {
     QScreen* primary = QGuiApplication::primaryScreen();
-    card->setGeometry(qtGeometry(spec.frame, primary ? primary->geometry() : QRect()));
+    card->setGeometry(qtGeometry(plan.frame, primary ? primary->geometry() : QRect()));
     card->show();
     card->raise();
 }

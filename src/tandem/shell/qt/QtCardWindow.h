@@ -19,7 +19,7 @@ class CardWidget;
 class QtCardWindow final : public CardWindow {
 public:
     // Needs a QApplication. The window is placed at the card's frame and ordered front at once.
-    explicit QtCardWindow(const CardWindowSpec& spec);
+    explicit QtCardWindow(const CardWindowPlan& plan);
     ~QtCardWindow() override;
     QtCardWindow(const QtCardWindow&) = delete;
     QtCardWindow& operator=(const QtCardWindow&) = delete;

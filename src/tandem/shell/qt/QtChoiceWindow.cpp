@@ -20,7 +20,7 @@ constexpr double buttonRadius = 12;
 constexpr double defaultButtonFont = 25;
 
 // One text of the window: its frame from the content's bottom-left corner, its size and colour.
-struct LabelSpec {
+struct LabelPlan {
     const char* text;
     double size;
     QColor colour;
@@ -28,7 +28,7 @@ struct LabelSpec {
 };
 
 // What the window holds, as laid out from its bottom-left corner.
-const LabelSpec labels[] = {
+const LabelPlan labels[] = {
     {"TANDEM", 38, KoalaLook::pink, {35, 286, 650, 60}},
     {"Choose your controller", 21, KoalaLook::foreground, {35, 242, 650, 32}},
     {"Touchscreen · 4 pad banks · Q-Links", 16, KoalaLook::muted, {35, 100, 320, 26}},
@@ -39,14 +39,14 @@ const LabelSpec labels[] = {
      {35, 16, 650, 24}},
 };
 
-struct ButtonSpec {
+struct ButtonPlan {
     const char* text;
     double size;
     Rect frame;
     void (QtChoiceWindow::*action)();
 };
 
-const ButtonSpec buttons[] = {
+const ButtonPlan buttons[] = {
     {"MPC TOUCH", 25, {35, 136, 310, 75}, &QtChoiceWindow::chooseTouch},
     {"PUSH 2", 25, {375, 136, 310, 75}, &QtChoiceWindow::choosePush},
     {"WEBCAM SETUP", 18, {35, 48, 650, 42}, &QtChoiceWindow::chooseWebcam},
@@ -116,19 +116,19 @@ QtChoiceWindow::QtChoiceWindow()
     auto* content = new KoalaChoiceBackground(frame.get());
     content->setGeometry(QRect(QPoint(0, 0), contentSize));
 
-    for (const LabelSpec& spec : labels) {
-        auto* label = new QLabel(QString::fromUtf8(spec.text), content);
-        label->setFont(KoalaLook::font(spec.size));
-        label->setPalette(withColour(label->palette(), QPalette::WindowText, spec.colour));
+    for (const LabelPlan& plan : labels) {
+        auto* label = new QLabel(QString::fromUtf8(plan.text), content);
+        label->setFont(KoalaLook::font(plan.size));
+        label->setPalette(withColour(label->palette(), QPalette::WindowText, plan.colour));
         label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        label->setGeometry(qtFrame(spec.frame));
+        label->setGeometry(qtFrame(plan.frame));
     }
-    for (const ButtonSpec& spec : buttons) {
-        auto* button = new KoalaChoiceButton(QString::fromUtf8(spec.text), content);
-        button->setFont(KoalaLook::font(spec.size));
-        button->setGeometry(qtFrame(spec.frame));
+    for (const ButtonPlan& plan : buttons) {
+        auto* button = new KoalaChoiceButton(QString::fromUtf8(plan.text), content);
+        button->setFont(KoalaLook::font(plan.size));
+        button->setGeometry(qtFrame(plan.frame));
         QObject::connect(button, &QAbstractButton::clicked, button,
-                         [this, action = spec.action] { (this->*action)(); });
+                         [this, action = plan.action] { (this->*action)(); });
     }
 
     if (QScreen* screen = QGuiApplication::primaryScreen()) {

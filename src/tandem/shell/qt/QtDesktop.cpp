@@ -215,9 +215,9 @@ void QtDesktop::activate() {
     }
 }
 
-std::unique_ptr<CardWindow> QtDesktop::openCard(const CardWindowSpec& spec) {
+std::unique_ptr<CardWindow> QtDesktop::openCard(const CardWindowPlan& plan) {
     if (!parts->makeCard) throw std::logic_error("QtDesktop has no card windows to make");
-    return parts->makeCard(spec);
+    return parts->makeCard(plan);
 }
 
 ChoiceWindow& QtDesktop::choiceWindow() {

@@ -28,7 +28,7 @@ namespace tandem {
 // Closing Tandem's last window never ends it; `terminate` does, once the event loop runs.
 class QtDesktop final : public Desktop {
 public:
-    using CardFactory = std::function<std::unique_ptr<CardWindow>(const CardWindowSpec&)>;
+    using CardFactory = std::function<std::unique_ptr<CardWindow>(const CardWindowPlan&)>;
     using ChoiceFactory = std::function<std::unique_ptr<ChoiceWindow>()>;
 
     static constexpr const char* noTrayNotice =
@@ -50,7 +50,7 @@ public:
     void setStatusToolTip(const std::string& text) override;
     // Raises Tandem's visible windows (minimised ones stay) and activates the one last active.
     void activate() override;
-    std::unique_ptr<CardWindow> openCard(const CardWindowSpec& spec) override;
+    std::unique_ptr<CardWindow> openCard(const CardWindowPlan& plan) override;
     ChoiceWindow& choiceWindow() override;
     // Ends the event loop from within it (a request made before the loop runs ends it as it starts).
     void terminate() override;

@@ -17,37 +17,37 @@ namespace tandem {
 // The window behind a QtPanel: paints the panel and turns a press and release on one button into a tap.
 class PanelWindow final : public QWidget {
 public:
-    PanelWindow(PanelSpec spec, std::function<void(int)> onTap)
+    PanelWindow(PanelPlan plan, std::function<void(int)> onTap)
         : QWidget(nullptr, floatingWindowFlags())
-        , spec(std::move(spec))
+        , plan(std::move(plan))
         , onTap(std::move(onTap)) {
         setAttribute(Qt::WA_ShowWithoutActivating);
         setAttribute(Qt::WA_X11DoNotAcceptFocus);
         setAttribute(Qt::WA_OpaquePaintEvent);
         setAttribute(Qt::WA_QuitOnClose, false); // closing the overlay never ends the program
         setFocusPolicy(Qt::NoFocus);
-        setFixedSize(static_cast<int>(std::ceil(this->spec.size.width)),
-                     static_cast<int>(std::ceil(this->spec.size.height)));
+        setFixedSize(static_cast<int>(std::ceil(this->plan.size.width)),
+                     static_cast<int>(std::ceil(this->plan.size.height)));
     }
 
-    PanelSpec spec;
+    PanelPlan plan;
 
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
-        PanelArt::draw(painter, spec);
+        PanelArt::draw(painter, plan);
     }
 
     void mousePressEvent(QMouseEvent* event) override {
         if (event->button() != Qt::LeftButton) return;
-        pressed = PanelArt::buttonAt(spec, event->position());
+        pressed = PanelArt::buttonAt(plan, event->position());
     }
 
     // As a push button does: the tap counts only when released over the button that was pressed.
     void mouseReleaseEvent(QMouseEvent* event) override {
         if (event->button() != Qt::LeftButton) return;
         std::optional<int> tag = std::exchange(pressed, std::nullopt);
-        if (tag && PanelArt::buttonAt(spec, event->position()) == tag && onTap) onTap(*tag);
+        if (tag && PanelArt::buttonAt(plan, event->position()) == tag && onTap) onTap(*tag);
     }
 
 private:
@@ -55,8 +55,8 @@ private:
     std::optional<int> pressed;
 };
 
-QtPanel::QtPanel(PanelSpec spec, std::function<void(int)> onTap)
-    : panel(std::make_unique<PanelWindow>(std::move(spec), std::move(onTap))) {}
+QtPanel::QtPanel(PanelPlan plan, std::function<void(int)> onTap)
+    : panel(std::make_unique<PanelWindow>(std::move(plan), std::move(onTap))) {}
 
 QtPanel::~QtPanel() = default;
 
@@ -70,7 +70,7 @@ QPoint QtPanel::topLeftFor(Point origin, double height, const QRect& primaryScre
 void QtPanel::setOrigin(Point origin) {
     QScreen* primary = QGuiApplication::primaryScreen();
     QRect screen = primary ? primary->geometry() : QRect();
-    panel->move(topLeftFor(origin, panel->spec.size.height, screen));
+    panel->move(topLeftFor(origin, panel->plan.size.height, screen));
 }
 
 void QtPanel::orderFront() {
@@ -88,7 +88,7 @@ bool QtPanel::isVisible() const {
 }
 
 void QtPanel::setButton(const PanelButton& button) {
-    for (auto& existing : panel->spec.buttons) {
+    for (auto& existing : panel->plan.buttons) {
         if (existing.tag == button.tag) existing = button;
     }
     panel->update();
@@ -99,16 +99,16 @@ void QtPanel::close() {
     panel->close();
 }
 
-const PanelSpec& QtPanel::spec() const {
-    return panel->spec;
+const PanelPlan& QtPanel::plan() const {
+    return panel->plan;
 }
 
 QWidget* QtPanel::window() const {
     return panel.get();
 }
 
-std::unique_ptr<Panel> QtPanels::makePanel(const PanelSpec& spec, std::function<void(int)> onTap) {
-    return std::make_unique<QtPanel>(spec, std::move(onTap));
+std::unique_ptr<Panel> QtPanels::makePanel(const PanelPlan& plan, std::function<void(int)> onTap) {
+    return std::make_unique<QtPanel>(plan, std::move(onTap));
 }
 
 } // namespace tandem

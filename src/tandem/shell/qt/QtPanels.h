@@ -19,7 +19,7 @@ class PanelWindow;
 class QtPanel final : public Panel {
 public:
     // `onTap` is called on the GUI thread with the tag of a button pressed and released over it.
-    QtPanel(PanelSpec spec, std::function<void(int tag)> onTap);
+    QtPanel(PanelPlan plan, std::function<void(int tag)> onTap);
     ~QtPanel() override;
     QtPanel(const QtPanel&) = delete;
     QtPanel& operator=(const QtPanel&) = delete;
@@ -31,7 +31,7 @@ public:
     void setButton(const PanelButton& button) override;
     void close() override;
 
-    const PanelSpec& spec() const;
+    const PanelPlan& plan() const;
     // The window itself, for tests and for placing it beside others.
     QWidget* window() const;
 
@@ -47,7 +47,7 @@ private:
 class QtPanels final : public Panels {
 public:
     // Needs a QApplication; `onTap` is called on the GUI thread.
-    std::unique_ptr<Panel> makePanel(const PanelSpec& spec, std::function<void(int tag)> onTap) override;
+    std::unique_ptr<Panel> makePanel(const PanelPlan& plan, std::function<void(int tag)> onTap) override;
 };
 
 } // namespace tandem

@@ -73,7 +73,7 @@ struct Scene {
     };
     std::vector<Card> cards;
     struct Floating {
-        PanelSpec spec;
+        PanelPlan plan;
         Point origin;
     };
     std::vector<Floating> panels;
@@ -87,9 +87,9 @@ Scene read(SimulatedMac& mac) {
         scene.koala = koalaScreen(mac.rig.koala);
     }
     for (const auto& card : mac.desktop.openCards())
-        scene.cards.push_back({card->spec.frame, card->spec.shadow, card->status});
+        scene.cards.push_back({card->plan.frame, card->plan.shadow, card->status});
     for (SimPanel* panel : mac.rig.panels.panels()) {
-        if (panel->isVisible()) scene.panels.push_back({panel->spec(), panel->origin()});
+        if (panel->isVisible()) scene.panels.push_back({panel->plan(), panel->origin()});
     }
     return scene;
 }
@@ -122,12 +122,12 @@ void drawScene(QPainter& painter, const ScreenArea& area, const Scene& scene) {
     }
     for (const Scene::Floating& panel : scene.panels) {
         const QRectF rect =
-            area.toView(Rect{panel.origin.x, panel.origin.y, panel.spec.size.width, panel.spec.size.height});
-        if (panel.spec.size.width <= 0 || panel.spec.size.height <= 0) continue;
+            area.toView(Rect{panel.origin.x, panel.origin.y, panel.plan.size.width, panel.plan.size.height});
+        if (panel.plan.size.width <= 0 || panel.plan.size.height <= 0) continue;
         painter.save();
         painter.translate(rect.topLeft());
-        painter.scale(rect.width() / panel.spec.size.width, rect.height() / panel.spec.size.height);
-        PanelArt::draw(painter, panel.spec);
+        painter.scale(rect.width() / panel.plan.size.width, rect.height() / panel.plan.size.height);
+        PanelArt::draw(painter, panel.plan);
         painter.restore();
     }
     painter.restore();

@@ -77,8 +77,8 @@ protected:
             reached = mac.rig.touchDriver.mapped();
             if (reached) {
                 const QPointF inPanel(global.x - panel->origin().x,
-                                      panel->origin().y + panel->spec().size.height - global.y);
-                if (auto tag = PanelArt::buttonAt(panel->spec(), inPanel)) panel->tap(*tag);
+                                      panel->origin().y + panel->plan().size.height - global.y);
+                if (auto tag = PanelArt::buttonAt(panel->plan(), inPanel)) panel->tap(*tag);
             }
         } else {
             reached = mac.rig.touchDriver.touch(displayFromGlobal(global, screens));
@@ -93,8 +93,8 @@ private:
     SimPanel* panelUnder(Point global) {
         SimPanel* found = nullptr;
         for (SimPanel* panel : mac.rig.panels.panels()) {
-            const Rect frame{panel->origin().x, panel->origin().y, panel->spec().size.width,
-                             panel->spec().size.height};
+            const Rect frame{panel->origin().x, panel->origin().y, panel->plan().size.width,
+                             panel->plan().size.height};
             if (panel->isVisible() && frame.contains(global)) found = panel;
         }
         return found;

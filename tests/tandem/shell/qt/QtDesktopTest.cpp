@@ -24,13 +24,13 @@ namespace {
 // Small real windows standing in for the card and choice windows.
 class PlainCard final : public CardWindow {
 public:
-    explicit PlainCard(const CardWindowSpec& spec)
-        : spec(spec)
-        , status(spec.status) {}
+    explicit PlainCard(const CardWindowPlan& plan)
+        : plan(plan)
+        , status(plan.status) {}
     void setStatus(const std::string& text) override { status = text; }
     void close() override { window.close(); }
 
-    CardWindowSpec spec;
+    CardWindowPlan plan;
     std::string status;
     QWidget window;
 };
@@ -65,15 +65,15 @@ struct Menu {
 
 struct Made {
     int choices = 0;
-    std::vector<CardWindowSpec> cards;
+    std::vector<CardWindowPlan> cards;
 };
 
 std::unique_ptr<QtDesktop> makeDesktop(Made& made) {
     return std::make_unique<QtDesktop>(
         QIcon(),
-        [&made](const CardWindowSpec& spec) -> std::unique_ptr<CardWindow> {
-            made.cards.push_back(spec);
-            return std::make_unique<PlainCard>(spec);
+        [&made](const CardWindowPlan& plan) -> std::unique_ptr<CardWindow> {
+            made.cards.push_back(plan);
+            return std::make_unique<PlainCard>(plan);
         },
         [&made]() -> std::unique_ptr<ChoiceWindow> {
             ++made.choices;
@@ -299,10 +299,10 @@ TEST(QtDesktop, MakesTheChoiceWindowOnceAndCardsThroughTheFactoriesAndKnowsTheVe
     EXPECT_EQ(&desktop->choiceWindow(), &choice);
     EXPECT_EQ(made.choices, 1);
 
-    CardWindowSpec spec{{0, 0, 1280, 800}, true, "Starting…"};
-    auto card = desktop->openCard(spec);
-    ASSERT_EQ(made.cards, std::vector<CardWindowSpec>{spec});
-    EXPECT_EQ(dynamic_cast<PlainCard&>(*card).spec, spec);
+    CardWindowPlan plan{{0, 0, 1280, 800}, true, "Starting…"};
+    auto card = desktop->openCard(plan);
+    ASSERT_EQ(made.cards, std::vector<CardWindowPlan>{plan});
+    EXPECT_EQ(dynamic_cast<PlainCard&>(*card).plan, plan);
 
     const QString saved = QCoreApplication::applicationVersion();
     QCoreApplication::setApplicationVersion("2.5.1");

@@ -180,8 +180,8 @@ TEST(RigArt, TheMpcScreenWhileTandemBringsKoalaUp) {
     ASSERT_TRUE(banks);
     // A panel button's face, clear of its title, in the picture.
     auto panelButtonPixel = [&](const QImage& image, int tag) {
-        const QPointF topLeft(banks->origin().x + 1280, 800 - banks->origin().y - banks->spec().size.height);
-        const QRectF button = PanelArt::buttonRect(banks->spec(), *banks->button(tag), topLeft);
+        const QPointF topLeft(banks->origin().x + 1280, 800 - banks->origin().y - banks->plan().size.height);
+        const QRectF button = PanelArt::buttonRect(banks->plan(), *banks->button(tag), topLeft);
         return pixel(image, button.topLeft() + QPointF(6, 6));
     };
     {
