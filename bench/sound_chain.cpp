@@ -6,6 +6,8 @@
 #include "tandem/webcam/StutterPeriodFinder.h"
 #include "tandem/webcam/WebcamSoundChain.h"
 
+#include "RatioReporter.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -92,19 +94,6 @@ void BM_PeriodSearchWorstCase(benchmark::State& state) {
     }
 }
 
-// Keeps each benchmark's time per iteration so the ratio can be printed after the table.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> times;
-    void ReportRuns(const std::vector<Run>& reports) override {
-        for (const Run& run : reports) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                times[run.benchmark_name()] = run.GetAdjustedCPUTime();
-        }
-        ConsoleReporter::ReportRuns(reports);
-    }
-};
-
 } // namespace
 
 BENCHMARK(BM_SoundChain)->Unit(benchmark::kMicrosecond);
@@ -114,7 +103,7 @@ BENCHMARK(BM_PeriodSearchWorstCase)->Unit(benchmark::kMillisecond);
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
+    RatioReporter reporter(RatioReporter::Time::cpu);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     const auto chain = reporter.times.find("BM_SoundChain");
     const auto copy = reporter.times.find("BM_CopySamples");

@@ -5,6 +5,8 @@
 #include "platform/sim/SimKoalaSample.h"
 #include "tandem/audio/KoalaWaveform.h"
 
+#include "RatioReporter.h"
+
 #include <benchmark/benchmark.h>
 #include <sndfile.h>
 
@@ -98,19 +100,6 @@ void BM_FoldOnly(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * minuteOfFrames);
 }
 
-// Keeps each benchmark's real time per iteration so the ratios can be printed after the table.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> times;
-    void ReportRuns(const std::vector<Run>& reports) override {
-        for (const Run& run : reports) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                times[run.benchmark_name()] = run.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(reports);
-    }
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -124,7 +113,7 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("BM_FoldOnly", BM_FoldOnly)->Unit(benchmark::kMillisecond);
 
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    RatioReporter reporter(RatioReporter::Time::real);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     for (const char* name : {"pcm16", "float"}) {
         const auto envelope = reporter.times.find(std::string("BM_Envelope/") + name);

@@ -8,6 +8,8 @@
 
 #include "base/SimTime.h"
 
+#include "RatioReporter.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QGuiApplication>
@@ -168,19 +170,6 @@ void BM_StutterAndCard(benchmark::State& state) {
     }
 }
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    // CPU microseconds per iteration: on a shared machine the wall clock also counts other programs.
-    std::map<std::string, double> times;
-    void ReportRuns(const std::vector<Run>& reports) override {
-        for (const Run& run : reports) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                times[run.benchmark_name()] = run.GetAdjustedCPUTime();
-        }
-        ConsoleReporter::ReportRuns(reports);
-    }
-};
-
 } // namespace
 
 BENCHMARK(BM_CopyFrame)->Unit(benchmark::kMicrosecond);
@@ -197,7 +186,8 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     QGuiApplication application(argc, argv);
-    RatioReporter reporter;
+    // CPU time: on a shared machine the wall clock also counts other programs.
+    RatioReporter reporter(RatioReporter::Time::cpu);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     const auto copy = reporter.times.find("BM_CopyFrame");
     if (copy != reporter.times.end() && copy->second > 0) {
