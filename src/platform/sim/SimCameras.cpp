@@ -33,6 +33,7 @@ struct SimCameras::Shared {
     std::mutex lock;
     std::vector<Device> list;
     bool flashNext = false;
+    std::vector<double> flashTimes;
     int running = 0;
 
     Shared(Clock& clock, std::shared_ptr<Queue> queue)
@@ -98,6 +99,7 @@ private:
         if (flash) {
             std::lock_guard sharedGuard(shared->lock);
             shared->flashNext = false;
+            shared->flashTimes.push_back(frame->time);
         }
         std::lock_guard guard(lock);
         newest = std::move(frame);
@@ -137,6 +139,11 @@ void SimCameras::setBehaviour(const std::string& uniqueID, Behaviour behaviour) 
 void SimCameras::flash() {
     std::lock_guard guard(shared->lock);
     shared->flashNext = true;
+}
+
+std::vector<double> SimCameras::flashes() {
+    std::lock_guard guard(shared->lock);
+    return shared->flashTimes;
 }
 
 int SimCameras::running() {

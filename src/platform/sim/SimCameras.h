@@ -33,6 +33,8 @@ public:
     void setBehaviour(const std::string& uniqueID, Behaviour behaviour);
     // The next frame of every running camera is white.
     void flash();
+    // The times of the white frames delivered so far, oldest first.
+    std::vector<double> flashes();
     // Cameras started and not stopped.
     int running();
 
