@@ -56,7 +56,7 @@ TEST_F(Push2DisplayTest, ConvertsRgbaToTheDisplaysPixels) {
     EXPECT_EQ(out[0], 0x001F);
 }
 
-TEST_F(Push2DisplayTest, OpenSendAndTheFailureResults) {
+TEST_F(Push2DisplayTest, OpenSendAndAStallKeepsTheInterface) {
     EXPECT_EQ(push2_display_send(std::vector<uint16_t>(pixels).data()), -1); // not open
     ASSERT_EQ(push2_display_open(), 0);
     EXPECT_TRUE(push2_display_is_open());
@@ -75,19 +75,8 @@ TEST_F(Push2DisplayTest, OpenSendAndTheFailureResults) {
     EXPECT_TRUE(push2_display_is_open()); // a stall keeps the interface
     EXPECT_EQ(display.stallsCleared(), 1);
     EXPECT_EQ(push2_display_send(frame.data()), 0);
-
-    display.failNextWrite();
-    EXPECT_EQ(push2_display_send(frame.data()), -1);
-    EXPECT_FALSE(push2_display_is_open()); // any other failure closes it
-    EXPECT_FALSE(display.isOpen());
-
-    display.setMode(SimPush2Display::Mode::heldByOther);
-    EXPECT_EQ(push2_display_open(), -2);
-    display.setMode(SimPush2Display::Mode::unreachable);
-    EXPECT_EQ(push2_display_open(), -3);
-    display.setMode(SimPush2Display::Mode::absent);
-    EXPECT_EQ(push2_display_open(), -1);
     EXPECT_EQ(display.framesShown(), 2);
+    // Other failures and each open failure's result are checked through the device's state texts.
 }
 
 TEST(LibUsbHost, OnlyABusyInterfaceCountsAsHeldByAnotherProgram) {

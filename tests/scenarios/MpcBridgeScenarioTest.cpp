@@ -91,6 +91,12 @@ protected:
         return std::find(mainLog.begin(), mainLog.end(), entry) != mainLog.end();
     }
 
+    bool logged(const std::string& line) const {
+        ActivityLog::flush();
+        return testing::ScratchHome::read(home.path() / "Library/Logs/Tandem.log").find(line) !=
+               std::string::npos;
+    }
+
     size_t indexOf(const std::string& entry) const {
         return std::find(mainLog.begin(), mainLog.end(), entry) - mainLog.begin();
     }
@@ -196,10 +202,7 @@ TEST_F(MpcBridgeScenario, APadPressReachesKoalaAsTheBanksChannel16Note) {
     EXPECT_EQ(mpc->light(Port::publicPort, 37), 3); // the lights follow the bank
     EXPECT_EQ(mpc->light(Port::publicPort, 35), 0);
     EXPECT_EQ(mpc->light(Port::privatePort, 37), 3);
-    ActivityLog::flush();
-    EXPECT_NE(testing::ScratchHome::read(home.path() / "Library/Logs/Tandem.log")
-                  .find(" MPC pad bank C · Samples, Ch16 notes 68–83\n"),
-              std::string::npos);
+    EXPECT_TRUE(logged(" MPC pad bank C · Samples, Ch16 notes 68–83\n"));
 }
 
 TEST_F(MpcBridgeScenario, UnpluggingReleasesHeldNotesFirstThenWaitsToReconnect) {
@@ -332,10 +335,7 @@ TEST_F(MpcBridgeScenario, ScreenBankAndKeyboardChangesOnlyWhileRouting) {
     EXPECT_EQ(bridge->currentPadBank(), 0);
     EXPECT_TRUE(contains("status: 16 Levels · Chopper · banks A–D play chops 1–64, MIDI notes 60–123"));
     EXPECT_TRUE(feed.snapshot().chopperMode);
-    ActivityLog::flush();
-    EXPECT_NE(testing::ScratchHome::read(home.path() / "Library/Logs/Tandem.log")
-                  .find(" Keyboard mode on · source: native keyboard click\n"),
-              std::string::npos);
+    EXPECT_TRUE(logged(" Keyboard mode on · source: native keyboard click\n"));
 
     bridge->setRoutingEnabled(false);
     bridge->selectPadBank(2);
@@ -435,10 +435,7 @@ TEST_F(MpcBridgeScenario, ASavedSongInKeyboardModeStartsInChopperAndKeepsItsSamp
         time.advance(0.01);
         EXPECT_EQ(koala.front(), (Bytes{0x9F, 60, 100}));
         EXPECT_EQ(koala.back(), (Bytes{0x9F, 53, 100}));
-        ActivityLog::flush();
-        EXPECT_NE(testing::ScratchHome::read(home.path() / "Library/Logs/Tandem.log")
-                      .find(" Keyboard mode on · source: restored song\n"),
-                  std::string::npos);
+        EXPECT_TRUE(logged(" Keyboard mode on · source: restored song\n"));
         bridge->stop();
         mpc->unplug();
         koala.clear();

@@ -3,7 +3,6 @@
 #include "tandem/audio/KoalaWaveform.h"
 
 #include "platform/sim/SimKoalaSample.h"
-#include "platform/sim/SimRig.h"
 #include "support/ScratchHome.h"
 
 #include <gtest/gtest.h>
@@ -305,21 +304,6 @@ TEST_F(KoalaWaveformRead, EnvelopeMatchesTheFileFrameByFrame) {
         EXPECT_EQ(audio->sampleRate, double(c.shape.sampleRate));
         expectPeaks(audio->peaks, modelPeaks(c.shape), tolerance(c.shape.encoding));
         EXPECT_EQ(*std::max_element(audio->peaks.begin(), audio->peaks.end()), 1.0f);
-    }
-}
-
-TEST_F(KoalaWaveformRead, EveryEncodingGivesTheSameEnvelope) {
-    const Shape sine = Shape::sine(97, 30000).stereo().withLevels({0.9, 0.4});
-    auto reference = read(write("float.wav", Shape(sine).as(Encoding::float32)));
-    ASSERT_TRUE(reference);
-    expectPeaks(reference->peaks, modelPeaks(Shape(sine).as(Encoding::float32)), 1e-6);
-    for (Encoding encoding : {Encoding::pcm16, Encoding::pcm24, Encoding::pcm32}) {
-        SCOPED_TRACE(int(encoding));
-        auto audio = read(write("encoded.wav", Shape(sine).as(encoding)));
-        ASSERT_TRUE(audio);
-        EXPECT_EQ(audio->frames, reference->frames);
-        std::vector<double> expected(reference->peaks.begin(), reference->peaks.end());
-        expectPeaks(audio->peaks, expected, tolerance(encoding));
     }
 }
 
@@ -642,45 +626,6 @@ TEST_F(KoalaWaveformRead, AStreamThatStopsShortEndsTheRead) {
         reading.join();
         EXPECT_FALSE(result.get());
     }
-}
-
-TEST_F(KoalaWaveformRead, SamplesTheSimulatedKoalaWritesAndChanges) {
-    SimRig rig(home.path() / "rig");
-    rig.time.advance(1000);
-    auto id = rig.koala.loadSample(20, Shape::silentThenFull(48000).at(48000).as(Encoding::pcm24));
-    ASSERT_TRUE(id);
-    const fs::path file = KoalaWaveformReader::samplePath(*id);
-    EXPECT_EQ(file, SimKoala::samplePath(*id));
-    const auto first = signatureOf(file);
-    auto audio = read(file);
-    ASSERT_TRUE(audio);
-    EXPECT_EQ(audio->frames, *rig.koala.frames(*id));
-    EXPECT_EQ(audio->sampleRate, 48000);
-    EXPECT_EQ(audio->peaks[479], 0.0f);
-    EXPECT_EQ(audio->peaks[480], 1.0f);
-
-    // Rewritten in place a second later with another length: the same file, a new size and date.
-    rig.time.advance(1);
-    ASSERT_TRUE(rig.koala.rewriteSample(*id, Shape::ramp(24000).at(48000).as(Encoding::pcm24)));
-    const auto rewritten = signatureOf(file);
-    EXPECT_EQ(rewritten.fileNumber, first.fileNumber);
-    KoalaWaveformReadToken token;
-    EXPECT_FALSE(KoalaWaveformReader::read(first, token));
-    auto again = read(file);
-    ASSERT_TRUE(again);
-    EXPECT_EQ(again->frames, 24000);
-    EXPECT_EQ(*rig.koala.frames(*id), 24000);
-
-    // Replaced at the same moment by a file of the same size: only the file number tells.
-    ASSERT_TRUE(rig.koala.replaceSample(*id, Shape::constant(0.5, 24000).at(48000).as(Encoding::pcm24)));
-    const auto replaced = signatureOf(file);
-    EXPECT_EQ(replaced.size, rewritten.size);
-    EXPECT_EQ(replaced.modified, rewritten.modified);
-    EXPECT_NE(replaced.fileNumber, rewritten.fileNumber);
-    EXPECT_FALSE(KoalaWaveformReader::read(rewritten, token));
-    auto last = read(file);
-    ASSERT_TRUE(last);
-    EXPECT_EQ(last->peaks, std::vector<float>(buckets, 1.0f));
 }
 
 TEST(KoalaWave, MapsTheTrimAndSlicesOntoTheWholeFile) {

@@ -131,30 +131,6 @@ TEST(KoalaController, EncodersStepTurnAndTapAsTheirKnobsSay) {
     EXPECT_EQ(bench.c.knobText(*KoalaController::knobs(Page::pad)[0]), "51%");
 }
 
-TEST(KoalaController, KnobTextsReadAsTheyShould) {
-    Bench bench;
-    struct Case {
-        Page page;
-        int index;
-        double position;
-        std::string text;
-    };
-    const Case cases[] = {
-        {Page::pad, 0, 127, "100%"},    {Page::eq, 1, 63.5, "0 DB"},   {Page::eq, 0, 127, "20.0 KHZ"},
-        {Page::eq, 1, 127, "+18.0 DB"}, {Page::pad, 2, 0, "-24.0 ST"}, {Page::pad, 1, 63.5, "C"},
-        {Page::pad, 1, 0, "L100"},      {Page::pad, 3, 127, "+100"},   {Page::eq, 7, 127, "D"},
-        {Page::seq, 3, 0, "CHROMATIC"}, {Page::eq, 0, 0, "20 HZ"},
-    };
-    for (const Case& test : cases) {
-        const auto& knob = *KoalaController::knobs(test.page)[size_t(test.index)];
-        bench.c.positions[knob.address.rfind("/currPad/", 0) == 0 ? knob.address + "#0" : knob.address] =
-            test.position;
-        EXPECT_EQ(bench.c.knobText(knob), test.text) << knob.name;
-    }
-    EXPECT_EQ(bench.c.knobText(*KoalaController::knobs(Page::seq)[1]), "1 BAR");
-    EXPECT_EQ(bench.c.knobText(*KoalaController::knobs(Page::seq)[2]), "120.0");
-}
-
 TEST(KoalaController, ButtonsTapShowAndSayWhatTheyDo) {
     struct Case {
         int cc;

@@ -285,6 +285,8 @@ TEST(KoalaControllerView, KnobTextsOfEachKindAtBothEndsAndTheMiddle) {
     EXPECT_EQ(at(steps, 0), steps.labels.front());
     EXPECT_EQ(at(steps, 63.5), steps.labels[steps.labels.size() * 63 / 128]);
     EXPECT_EQ(at(steps, 127), steps.labels.back());
+    EXPECT_EQ(at(*KoalaController::knobs(Page::eq)[7], 127), "D");
+    EXPECT_EQ(at(*KoalaController::knobs(Page::seq)[3], 0), "CHROMATIC");
     // Relative knobs read their target, wherever they were turned.
     const auto& bars = *KoalaController::knobs(Page::seq)[1];
     const auto& tempo = *KoalaController::knobs(Page::seq)[2];
