@@ -95,6 +95,43 @@ void fillRow(uint32_t* __restrict out, uint32_t word, int width) {
         out[x] = word;
 }
 
+// Each output pixel between the source pixels `first` and `first` + 1 of `line` (read as one pair), the
+// second weighing `weight` 256ths (0…256).
+TANDEM_ROW_LOOP void lerpColumns(const uint32_t* __restrict line, const int32_t* __restrict first,
+                                 const uint32_t* __restrict weight, uint32_t* __restrict out, int width) {
+    for (int x = 0; x < width; ++x) {
+        uint64_t pair;
+        std::memcpy(&pair, line + first[x], sizeof pair);
+        const uint32_t a = uint32_t(pair), b = uint32_t(pair >> 32), take = weight[x], keep = 256 - take;
+        const uint32_t low = (((a & lanes) * keep + (b & lanes) * take + 0x00800080) >> 8) & lanes;
+        const uint32_t high =
+            ((((a >> 8) & lanes) * keep + ((b >> 8) & lanes) * take + 0x00800080) >> 8) & lanes;
+        out[x] = low | (high << 8);
+    }
+}
+
+// Where each of `count` output pixels samples along one axis: the source pixel at or before its centre
+// and the weight of the one after it in 256ths (0…256), both pixels within [low, high]. A single pixel
+// (low == high) has no pair: its taps are all `low`, weighing nothing, and the caller reads it twice.
+struct Taps {
+    std::vector<int32_t> first;
+    std::vector<uint32_t> weight;
+};
+
+Taps taps(double start, double length, int count, int low, int high) {
+    Taps taps;
+    taps.first.resize(size_t(count));
+    taps.weight.resize(size_t(count));
+    const double step = length / count;
+    for (int i = 0; i < count; ++i) {
+        const double at = std::clamp(start + (i + 0.5) * step - 0.5, double(low), double(high));
+        const int first = std::min(int(std::floor(at)), std::max(high - 1, low));
+        taps.first[size_t(i)] = first;
+        taps.weight[size_t(i)] = high > low ? uint32_t(std::lround((at - first) * 256)) : 0;
+    }
+    return taps;
+}
+
 } // namespace
 
 namespace FramePixels {
@@ -174,6 +211,92 @@ void copy(const QImage& picture, QImage& into) {
     }
 }
 
+void paste(const QImage& picture, QImage& into, QPoint at) {
+    const QRect area = QRect(at, picture.size()) & into.rect();
+    if (area.isEmpty()) return;
+    const QImage words = asWords(picture);
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        std::memcpy(row(into, y) + area.left(), row(words, y - at.y()) + (area.left() - at.x()),
+                    size_t(area.width()) * sizeof(uint32_t));
+}
+
+void fill(QImage& image, const QRect& area, uint32_t word) {
+    const QRect cut = area & image.rect();
+    for (int y = cut.top(); y <= cut.bottom(); ++y)
+        fillRow(row(image, y) + cut.left(), word, cut.width());
+}
+
+void fillAround(QImage& image, const QRect& keep, uint32_t word) {
+    const QRect cut = keep & image.rect();
+    if (cut.isEmpty()) return fill(image, word);
+    const int width = image.width();
+    for (int y = 0; y < image.height(); ++y) {
+        uint32_t* line = row(image, y);
+        if (y < cut.top() || y > cut.bottom()) {
+            fillRow(line, word, width);
+        } else {
+            fillRow(line, word, cut.left());
+            fillRow(line + cut.right() + 1, word, width - cut.right() - 1);
+        }
+    }
+}
+
+void scale(const QImage& picture, const QRectF& source, QImage& into, bool mirror,
+           const std::function<void(int)>& rowDone) {
+    const int width = into.width(), height = into.height();
+    if (width <= 0 || height <= 0 || picture.isNull() || !(source.width() > 0) || !(source.height() > 0))
+        return;
+    // Mirrored, the shown part is the picture's part on the other side, sampled right to left.
+    const QRectF part =
+        mirror ? QRectF(picture.width() - source.right(), source.y(), source.width(), source.height())
+               : source;
+    // The whole pixels the part touches, inside the picture.
+    const QRect touched = part.toAlignedRect() & picture.rect();
+    if (touched.isEmpty()) return;
+    const QImage words = asWords(picture);
+    Taps across = taps(part.x(), part.width(), width, touched.left(), touched.right());
+    if (mirror) {
+        std::reverse(across.first.begin(), across.first.end());
+        std::reverse(across.weight.begin(), across.weight.end());
+    }
+    const Taps down = taps(part.y(), part.height(), height, touched.top(), touched.bottom());
+    // A one-pixel-wide part is read from a copy of that pixel twice, so that every tap has a pair.
+    uint32_t single[2] = {0, 0};
+    if (touched.width() == 1) std::fill(across.first.begin(), across.first.end(), 0);
+    auto sourceLine = [&](int y) -> const uint32_t* {
+        if (touched.width() > 1) return row(words, y);
+        single[0] = single[1] = row(words, y)[touched.left()];
+        return single;
+    };
+    // Source rows are scaled across once each, into two slots; rows come in ascending order.
+    std::vector<uint32_t> lines(size_t(2) * size_t(width));
+    int held[2] = {-1, -1};
+    auto line = [&](int wanted, int keep) -> const uint32_t* {
+        int slot = held[0] == wanted ? 0 : held[1] == wanted ? 1 : -1;
+        if (slot < 0) {
+            slot = held[0] == keep ? 1 : 0;
+            lerpColumns(sourceLine(wanted), across.first.data(), across.weight.data(),
+                        lines.data() + size_t(slot) * size_t(width), width);
+            held[slot] = wanted;
+        }
+        return lines.data() + size_t(slot) * size_t(width);
+    };
+    for (int y = 0; y < height; ++y) {
+        const int a = down.first[size_t(y)];
+        const uint32_t take = down.weight[size_t(y)];
+        const uint32_t* upper = line(a, a + 1);
+        uint32_t* out = row(into, y);
+        if (take == 0) {
+            std::memcpy(out, upper, size_t(width) * sizeof(uint32_t));
+        } else if (take == 256) {
+            std::memcpy(out, line(a + 1, a), size_t(width) * sizeof(uint32_t));
+        } else {
+            dissolveRow(upper, line(a + 1, a), out, 256 - take, take, width);
+        }
+        if (rowDone) rowDone(y);
+    }
+}
+
 } // namespace FramePixels
 
 QImage* FrameRenderer::take(int width, int height) {
@@ -225,6 +348,12 @@ std::optional<QImage> FrameRenderer::dissolve(const QImage& from, const QImage& 
     QImage* frame = take(from.width(), from.height());
     if (!frame) return std::nullopt;
     FramePixels::dissolve(asWords(from), asWords(to), t, *frame);
+    return *frame;
+}
+
+std::optional<QImage> FrameRenderer::frame(int width, int height) {
+    QImage* frame = take(width, height);
+    if (!frame) return std::nullopt;
     return *frame;
 }
 

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <QImage>
+#include <QPoint>
+#include <QRect>
 #include <QSize>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -26,6 +29,18 @@ void dissolve(const QImage& from, const QImage& to, double t, QImage& into);
 void fill(QImage& image, uint32_t word);
 // `picture` copied into `into` from the top-left corner: cropped, and black where it does not reach.
 void copy(const QImage& picture, QImage& into);
+// `picture` copied into `into` with its top-left corner at `at`, cut to `into`; nothing else written.
+void paste(const QImage& picture, QImage& into, QPoint at);
+// Every pixel of `area` (cut to the image) set to `word`.
+void fill(QImage& image, const QRect& area, uint32_t word);
+// Every pixel outside `keep` set to `word`: the frame around a picture that covers `keep`.
+void fillAround(QImage& image, const QRect& keep, uint32_t word);
+// The part `source` of `picture` (mirrored left to right first when `mirror`) scaled bilinearly onto the
+// whole of `into`: each pixel centre of `into` maps into `source`, and samples are clamped to the whole
+// pixels `source` touches. `rowDone`, when given, is told each finished row of `into` while it is still
+// in the processor's cache.
+void scale(const QImage& picture, const QRectF& source, QImage& into, bool mirror = false,
+           const std::function<void(int y)>& rowDone = {});
 
 } // namespace FramePixels
 
@@ -49,6 +64,8 @@ public:
     std::optional<QImage> dissolve(const QImage& from, const QImage& to, double t);
     // An opaque black frame.
     std::optional<QImage> black(int width, int height);
+    // A frame whose pixels are left as they were: for a caller that writes every one of them.
+    std::optional<QImage> frame(int width, int height);
 
     QSize poolSize() const { return size; }
     size_t poolCount() const { return pool.size(); }

@@ -31,10 +31,48 @@ QColor blend(const QColor& from, const QColor& to, double t) {
                             mix(from.blueF(), to.blueF()), mix(from.alphaF(), to.alphaF()));
 }
 
+// x / 255 for x up to 255 × 255 in each 16-bit lane, rounded as QPainter rounds it.
+uint32_t byteMul(uint32_t word, uint32_t factor) {
+    constexpr uint32_t lanes = 0x00FF00FF;
+    uint32_t low = (word & lanes) * factor + 0x00800080;
+    low = ((low + ((low >> 8) & lanes)) >> 8) & lanes;
+    uint32_t high = ((word >> 8) & lanes) * factor + 0x00800080;
+    high = ((high + ((high >> 8) & lanes)) >> 8) & lanes;
+    return low | (high << 8);
+}
+
+// An upright rectangle with fractional edges filled over the premultiplied card, each pixel covered by
+// the rectangle's share of its area, as QPainter's antialiasing covers it. Done here rather than with
+// QPainter: its raster engine hands any fill of more than about a hundred spans (a bar of the wave is
+// one) to its thread pool and waits, which costs more than the fill.
+void fillArea(QImage& card, const QRectF& rect, const QColor& colour) {
+    const QRectF cut = rect & QRectF(card.rect());
+    if (!(cut.width() > 0) || !(cut.height() > 0)) return;
+    const uint32_t premultiplied = qPremultiply(colour.rgba());
+    const int left = int(std::floor(cut.left())), right = int(std::ceil(cut.right()));
+    const int top = int(std::floor(cut.top())), bottom = int(std::ceil(cut.bottom()));
+    auto share = [](double from, double to, int pixel) {
+        return std::max(0.0, std::min(to, pixel + 1.0) - std::max(from, double(pixel)));
+    };
+    std::vector<double> across(size_t(right - left));
+    for (int x = left; x < right; ++x)
+        across[size_t(x - left)] = share(cut.left(), cut.right(), x) * 255;
+    for (int y = top; y < bottom; ++y) {
+        const double down = share(cut.top(), cut.bottom(), y);
+        auto* line = reinterpret_cast<uint32_t*>(card.scanLine(y)) + left;
+        for (size_t x = 0; x < across.size(); ++x) {
+            const auto coverage = uint32_t(down * across[x] + 0.5);
+            const uint32_t source = coverage >= 255 ? premultiplied : byteMul(premultiplied, coverage);
+            line[x] = source + byteMul(line[x], 255 - (source >> 24));
+        }
+    }
+}
+
 void fill(QPainter& painter, const QRectF& rect, double radius, const QColor& colour) {
     if (!(rect.width() > 0) || !(rect.height() > 0)) return;
     if (radius <= 0) {
-        painter.fillRect(rect, colour);
+        // The painter draws on the card, a premultiplied image of its own.
+        fillArea(*static_cast<QImage*>(painter.device()), rect, colour);
         return;
     }
     const double r = std::min(radius, std::min(rect.width(), rect.height()) / 2);
@@ -82,18 +120,17 @@ void drawWave(QPainter& painter, const QRectF& area, const KoalaWave& wave, std:
                          height);
         (f < lo || f > hi ? dim : bright).push_back(bar);
     }
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(Look::blue);
-    painter.drawRects(bright.data(), static_cast<int>(bright.size()));
-    painter.setBrush(withAlpha(Look::blue, 0.3));
-    painter.drawRects(dim.data(), static_cast<int>(dim.size()));
+    for (const QRectF& bar : bright)
+        fill(painter, bar, 0, Look::blue);
+    const QColor dimmed = withAlpha(Look::blue, 0.3);
+    for (const QRectF& bar : dim)
+        fill(painter, bar, 0, dimmed);
 
     if (hit && wave.duration > 0 && std::isfinite(wave.duration)) {
         const double position = lo + (now - hit->time) / wave.duration;
         if (position <= hi)
-            painter.fillRect(
-                QRectF(area.left() + position * area.width() - 1.5, area.top(), 3, area.height()),
-                Look::pink);
+            fill(painter, QRectF(area.left() + position * area.width() - 1.5, area.top(), 3, area.height()),
+                 0, Look::pink);
     }
 }
 
@@ -347,21 +384,25 @@ std::optional<QImage> WebcamOverlayPainter::draw(const Card& card, QSize size) {
     auto at = [H](double x, double y, double w, double h) { return QRectF(x, H - y - h, w, h); };
     auto y = [H](double up) { return H - up; };
 
-    // The card's plate never changes at one size: drawn once, then copied under each drawing.
-    if (plate.size() != size) {
+    // The card's plate and its badge change only with the size and the glow: drawn once for them, then
+    // copied under each drawing. (Filling the large rounded shapes each time would also hand them to
+    // QPainter's thread pool.)
+    const QColor badge = blend(withAlpha(Look::blue, 0.35), Look::pink, card.glow);
+    if (plate.size() != size || plateBadge != badge.rgba()) {
         plate = QImage(size, QImage::Format_ARGB32_Premultiplied);
         if (plate.isNull()) return std::nullopt;
         plate.fill(Qt::transparent);
         QPainter painter(&plate);
         painter.setRenderHint(QPainter::Antialiasing);
         fill(painter, at(0, 0, W, H), 22 * u, withAlpha(Look::background, 0.86));
+        fill(painter, at(m, m, s, s), 16 * u, badge);
+        plateBadge = badge.rgba();
     }
     std::memcpy(canvas.bits(), plate.constBits(), size_t(plate.sizeInBytes()));
 
     QPainter painter(&canvas);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
-    fill(painter, at(m, m, s, s), 16 * u, blend(withAlpha(Look::blue, 0.35), Look::pink, card.glow));
 
     // Ink, not line boxes, is centred: a dash or a short name sits where the eye expects it.
     auto centred = [&](const std::string& string, double fontSize, double x, double yUp,

@@ -163,7 +163,8 @@ private:
     std::map<std::pair<std::string, int>, Text> texts;
     std::map<std::tuple<std::string, int, long long>, std::string> cuts;
     QImage canvas;
-    QImage plate; // the card's rounded plate at the last size drawn
+    QImage plate;        // the card's rounded plate and badge at the last size and glow drawn
+    QRgb plateBadge = 0; // the badge's colour on `plate`
 };
 
 } // namespace tandem

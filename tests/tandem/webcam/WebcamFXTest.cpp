@@ -1,6 +1,7 @@
 // The picture effects on frames whose colour says when they were taken: frame k is one flat colour with
 // red k, shown at k/128 s (binary fractions, so every time compares exactly). The effect state built
-// from the performance feed, and the frame pool and pixel loops underneath.
+// from the performance feed, and the frame pool and pixel loops underneath (halving, doubling, any
+// scaling).
 #include "tandem/webcam/WebcamFX.h"
 
 #include "tandem/webcam/FrameRenderer.h"
@@ -8,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <string>
 #include <vector>
 
 namespace tandem {
@@ -235,12 +238,32 @@ TEST(FrameRenderer, ReusesAPooledFrameOnlyOnceNobodyHoldsIt) {
     EXPECT_FALSE(renderer.render(frameAt(1), 0, 18));
 }
 
+// A picture with every channel different in every pixel.
+QImage detailed(int width, int height) {
+    QImage picture(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            picture.setPixel(x, y, qRgb(x * 25 % 256, y * 40 % 256, (x * 7 + y * 31) % 256));
+    return picture;
+}
+
+using Channel = int (*)(QRgb);
+const Channel rgb[] = {qRed, qGreen, qBlue};
+
+// Plain bilinear filtering of `picture` at (sx, sy) in pixel-centre coordinates, clamped to `within`.
+double bilinear(const QImage& picture, double sx, double sy, const QRect& within, Channel channel) {
+    sx = std::clamp(sx, double(within.left()), double(within.right()));
+    sy = std::clamp(sy, double(within.top()), double(within.bottom()));
+    const int x0 = int(std::floor(sx)), y0 = int(std::floor(sy));
+    const int x1 = std::min(x0 + 1, within.right()), y1 = std::min(y0 + 1, within.bottom());
+    const double fx = sx - x0, fy = sy - y0;
+    auto at = [&](int x, int y) { return double(channel(picture.pixel(x, y))); };
+    return (at(x0, y0) * (1 - fx) + at(x1, y0) * fx) * (1 - fy) +
+           (at(x0, y1) * (1 - fx) + at(x1, y1) * fx) * fy;
+}
+
 TEST(FrameRenderer, HalvesByBlockMeansAndDoublesBilinearly) {
-    // A picture with every channel different in every pixel.
-    QImage whole(10, 6, QImage::Format_RGB32);
-    for (int y = 0; y < 6; ++y)
-        for (int x = 0; x < 10; ++x)
-            whole.setPixel(x, y, qRgb(x * 25, y * 40, (x * 7 + y * 31) % 256));
+    const QImage whole = detailed(10, 6);
     FrameRenderer renderer;
     const QImage half = *renderer.half(whole);
     ASSERT_EQ(half.size(), QSize(5, 3));
@@ -261,23 +284,45 @@ TEST(FrameRenderer, HalvesByBlockMeansAndDoublesBilinearly) {
     // column and row more than twice the half repeat the last.
     const QImage doubled = *renderer.twice(half, 11, 7);
     ASSERT_EQ(doubled.size(), QSize(11, 7));
-    auto sample = [&](double sx, double sy, int (*channel)(QRgb)) {
-        sx = std::clamp(sx, 0.0, 4.0);
-        sy = std::clamp(sy, 0.0, 2.0);
-        const int x0 = int(std::floor(sx)), y0 = int(std::floor(sy));
-        const int x1 = std::min(x0 + 1, 4), y1 = std::min(y0 + 1, 2);
-        const double fx = sx - x0, fy = sy - y0;
-        auto at = [&](int x, int y) { return double(channel(half.pixel(x, y))); };
-        return (at(x0, y0) * (1 - fx) + at(x1, y0) * fx) * (1 - fy) +
-               (at(x0, y1) * (1 - fx) + at(x1, y1) * fx) * fy;
-    };
     for (int y = 0; y < 7; ++y)
         for (int x = 0; x < 11; ++x) {
             const double sx = std::min(x, 9) / 2.0 - 0.25, sy = std::min(y, 5) / 2.0 - 0.25;
-            EXPECT_NEAR(qRed(doubled.pixel(x, y)), sample(sx, sy, qRed), 0.51) << x << "," << y;
-            EXPECT_NEAR(qGreen(doubled.pixel(x, y)), sample(sx, sy, qGreen), 0.51) << x << "," << y;
-            EXPECT_NEAR(qBlue(doubled.pixel(x, y)), sample(sx, sy, qBlue), 0.51) << x << "," << y;
+            for (Channel channel : rgb)
+                EXPECT_NEAR(channel(doubled.pixel(x, y)), bilinear(half, sx, sy, half.rect(), channel), 0.51)
+                    << x << "," << y;
         }
+}
+
+// Any part of a picture, down or up, mirrored or not, against plain bilinear filtering of the part: each
+// output pixel centre maps into the part, and samples stay within the pixels the part touches. Weights
+// are 256ths and each pass rounds, so a channel may be 2 off; a pixel off would be 25 or more.
+TEST(FramePixels, ScalesAnyPartBilinearlyMirroredOrNot) {
+    const QImage picture = detailed(10, 6);
+    struct Case {
+        QRectF part;
+        QSize size;
+        bool mirror;
+    };
+    for (const Case& c : {Case{{1.5, 0.5, 7, 4.25}, {5, 3}, false}, Case{{1.5, 0.5, 7, 4.25}, {13, 9}, false},
+                          Case{{1.5, 0.5, 7, 4.25}, {13, 9}, true}, Case{{0, 0, 10, 6}, {10, 6}, true},
+                          Case{{3, 1, 1, 4}, {3, 5}, false}}) {
+        SCOPED_TRACE(std::to_string(c.size.width()) + (c.mirror ? " mirrored" : ""));
+        QImage into(c.size, QImage::Format_RGB32);
+        std::vector<int> rows;
+        FramePixels::scale(picture, c.part, into, c.mirror, [&](int y) { rows.push_back(y); });
+        EXPECT_EQ(rows.size(), size_t(c.size.height())) << "every row told once";
+        const QImage shown = c.mirror ? picture.mirrored(true, false) : picture;
+        const QRect touched = c.part.toAlignedRect() & picture.rect();
+        for (int y = 0; y < c.size.height(); ++y)
+            for (int x = 0; x < c.size.width(); ++x) {
+                const double sx = c.part.x() + (x + 0.5) * c.part.width() / c.size.width() - 0.5;
+                const double sy = c.part.y() + (y + 0.5) * c.part.height() / c.size.height() - 0.5;
+                for (Channel channel : rgb)
+                    ASSERT_NEAR(channel(into.pixel(x, y)), bilinear(shown, sx, sy, touched, channel), 2.01)
+                        << x << "," << y;
+                ASSERT_EQ(qAlpha(into.pixel(x, y)), 255);
+            }
+    }
 }
 
 } // namespace

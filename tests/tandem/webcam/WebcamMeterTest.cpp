@@ -127,10 +127,8 @@ TEST(WebcamLevel, PeaksOfEveryFormat) {
     EXPECT_EQ(WebcamLevel::peak(other), 0.0f);
 }
 
+// The scale's ends and the colours' edges; the drawing below shows the middles.
 TEST(WebcamDBMeter, ScaleColoursAndText) {
-    EXPECT_EQ(WebcamDBMeter::position(-48), 0.0);
-    EXPECT_EQ(WebcamDBMeter::position(-24), 0.5);
-    EXPECT_EQ(WebcamDBMeter::position(0), 1.0);
     EXPECT_EQ(WebcamDBMeter::position(-90), 0.0);
     EXPECT_EQ(WebcamDBMeter::position(3), 1.0);
     EXPECT_EQ(WebcamDBMeter::position(std::numeric_limits<double>::quiet_NaN()), 0.0);
@@ -139,7 +137,6 @@ TEST(WebcamDBMeter, ScaleColoursAndText) {
     EXPECT_EQ(WebcamDBMeter::colour(-12), WebcamDBMeter::yellow);
     EXPECT_EQ(WebcamDBMeter::colour(-3.01), WebcamDBMeter::yellow);
     EXPECT_EQ(WebcamDBMeter::colour(-3), WebcamDBMeter::warning);
-    EXPECT_EQ(WebcamDBMeter::colour(0), WebcamDBMeter::warning);
 
     EXPECT_EQ(WebcamDBMeter::valueText(-3.04), "-3.0");
     EXPECT_EQ(WebcamDBMeter::valueText(-90), "-90.0");

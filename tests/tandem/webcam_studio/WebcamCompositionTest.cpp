@@ -139,13 +139,14 @@ TEST(WebcamStudioComposition, TutorialWideFitsKoalaFillsTheFramedCameraAndBlackW
     }
 }
 
+// The last case reaches past the frame's right and top edges: only what falls inside is drawn.
 TEST(WebcamStudioComposition, TheBlueFrameOnlyWhenTheCameraIsBelow98PercentBothWays) {
     struct Case {
         Rect camera;
         bool framed;
     };
     for (Case c : {Case{{0, 0.5, 0.985, 0.5}, false}, Case{{0.5, 0, 0.5, 0.99}, false},
-                   Case{{0.25, 0.25, 0.5, 0.5}, true}}) {
+                   Case{{0.25, 0.25, 0.5, 0.5}, true}, Case{{0.8, 0.7, 0.5, 0.5}, true}}) {
         SCOPED_TRACE(c.camera.width);
         StudioBench bench;
         WebcamSettings settings = plainSettings();
@@ -159,7 +160,10 @@ TEST(WebcamStudioComposition, TheBlueFrameOnlyWhenTheCameraIsBelow98PercentBothW
         if (!c.framed) {
             EXPECT_EQ(frame.pixel(outside), black);
         }
-        EXPECT_TRUE(near(frame.pixel(rect.center()), grey));
+        const QRect shown = rect & frame.rect();
+        EXPECT_TRUE(near(frame.pixel(shown.center()), grey));
+        EXPECT_TRUE(near(frame.pixel(shown.bottomRight() - QPoint(1, 1)), grey));
+        EXPECT_EQ(frame.pixel(rect.left() >= 10 ? 2 : 1917, 540), black) << "beside the camera";
     }
 }
 

@@ -10,11 +10,11 @@
 #include "tandem/webcam/sources/WebcamSourceTexts.h"
 #include "tandem/webcam/studio/WebcamDevices.h"
 
-#include <QPainter>
 #include <QTransform>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <ctime>
 
 namespace tandem {
@@ -444,12 +444,14 @@ void WebcamStudio::tick() {
 
 namespace {
 
-// The part `source` of `picture`, scaled to `size`: halved (2 × 2 means) while it is more than twice
-// the size, then bilinear. Measured cheaper than QImage's smooth scaling for the same look at these
-// ratios (bench/webcam_record).
-// `reuse` is the previous result: its pixels are drawn over when it is the right size and nobody else
-// holds it, which spares allocating (and the system clearing) megabytes per frame.
-QImage scaledPart(QImage picture, QRectF source, QSize size, QImage reuse) {
+// The part `source` of the picture turned by `turn` quarters (1 clockwise, -1 the other way) and then
+// mirrored when `mirror`, scaled to `size`: halved (2 × 2 means) while it is more than twice the size,
+// then bilinear. The halving comes before the turn, which moves whole 2 × 2 blocks (the same pixels) but
+// then moves a quarter of them; the mirror is done by the scaling itself. `reuse` is the previous result: its
+// pixels are drawn over when it is the right size and nobody else holds it, which spares allocating (and the
+// system clearing) megabytes per frame. `rowDone` is told each finished row (see FramePixels::scale).
+QImage scaledPart(QImage picture, int turn, bool mirror, QRectF source, QSize size, QImage reuse,
+                  const std::function<void(const QImage&, int)>& rowDone) {
     if (size.isEmpty() || source.isEmpty()) return {};
     while (source.width() > 2 * size.width() && source.height() > 2 * size.height() && picture.width() >= 2 &&
            picture.height() >= 2) {
@@ -461,14 +463,12 @@ QImage scaledPart(QImage picture, QRectF source, QSize size, QImage reuse) {
         picture = std::move(half);
         source = QRectF(source.x() / 2, source.y() / 2, source.width() / 2, source.height() / 2);
     }
-    QImage out = reuse.size() == size && reuse.format() == QImage::Format_RGB32
+    if (turn != 0) picture = picture.transformed(QTransform().rotate(turn > 0 ? 90 : -90));
+    QImage out = reuse.size() == size && reuse.format() == QImage::Format_RGB32 && reuse.isDetached()
                      ? std::move(reuse)
                      : QImage(size, QImage::Format_RGB32);
     if (out.isNull()) return {};
-    QPainter painter(&out);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(QRectF(0, 0, size.width(), size.height()), picture, source);
+    FramePixels::scale(picture, source, out, mirror, [&](int y) { rowDone(out, y); });
     return out;
 }
 
@@ -479,62 +479,82 @@ std::optional<QImage> WebcamStudio::compose(const WebcamSettings& settings,
                                             const std::shared_ptr<const VideoFrame>& cameraFrame,
                                             const std::shared_ptr<const VideoFrame>& screenFrame) {
     const int width = settings.outputWidth(), height = settings.outputHeight();
-    std::optional<QImage> frame = renderer.black(width, height);
+    // Not cleared: black goes only where the first picture does not cover the frame (below).
+    std::optional<QImage> frame = renderer.frame(width, height);
     if (!frame) return std::nullopt;
-    // The pooled frame is written in place through a view of its pixels: painting on the shared image
+    // The pooled frame is written in place through a view of its pixels: writing to the shared image
     // itself would copy all 8 MB of it. Nobody else holds this frame until it is handed out below.
     QImage canvas(const_cast<uchar*>(frame->constBits()), width, height, frame->bytesPerLine(),
                   QImage::Format_RGB32);
     const WebcamLayout layout = settings.layout();
+    constexpr uint32_t black = 0xFF000000;
+    bool cleared = false; // whether the frame around the pictures is black yet
 
-    // Scaled pictures are made only when their source frame or rectangle changes.
-    auto scaled = [](Scaled& cache, const std::shared_ptr<const VideoFrame>& from, const QRect& into,
-                     int turn, bool mirror, bool fill) -> const Scaled* {
+    // The scaled picture of a source onto the frame. Scaled pictures are kept and made again only when
+    // their source frame or rectangle changes; a new one is copied onto the frame row by row as it is
+    // made, while each row is still in the processor's cache.
+    auto show = [&](Scaled& cache, const std::shared_ptr<const VideoFrame>& from, const QRect& into, int turn,
+                    bool mirror, bool fill, bool frameIt) {
+        auto clear = [&](const QRect& covered) {
+            if (!cleared) FramePixels::fillAround(canvas, covered, black);
+            cleared = true;
+        };
+        auto border = [&](const QRect& target) {
+            clear(target);
+            if (frameIt)
+                FramePixels::fill(canvas, into.adjusted(-frameWidth, -frameWidth, frameWidth, frameWidth),
+                                  KoalaLook::blue.rgb());
+        };
         if (cache.from == from && cache.into == into && cache.turn == turn && cache.mirror == mirror &&
-            !cache.picture.isNull())
-            return &cache;
+            !cache.picture.isNull()) {
+            border(cache.target);
+            FramePixels::paste(cache.picture, canvas, cache.target.topLeft());
+            return;
+        }
         QImage previous = std::move(cache.picture);
         cache = {};
-        QImage picture = wrap(*from);
-        if (picture.isNull()) return nullptr;
-        if (turn != 0) picture = picture.transformed(QTransform().rotate(turn > 0 ? 90 : -90));
-        if (mirror) picture = picture.mirrored(true, false);
-        auto placed = place(QSizeF(picture.size()), QRectF(into), fill);
-        if (!placed) return nullptr;
+        const QImage picture = wrap(*from);
+        if (picture.isNull()) return;
+        const QSize turned = turn != 0 ? picture.size().transposed() : picture.size();
+        auto placed = place(QSizeF(turned), QRectF(into), fill);
+        if (!placed) return;
         const QRect target = placed->target.toAlignedRect() & into;
-        QImage part = scaledPart(picture, placed->source, target.size(), std::move(previous));
-        if (part.isNull()) return nullptr;
+        border(target);
+        // A layout may put a rectangle partly outside the frame: only what falls inside is copied.
+        const QRect shown = target & canvas.rect();
+        QImage part = scaledPart(picture, turn, mirror, placed->source, target.size(), std::move(previous),
+                                 [&](const QImage& rows, int y) {
+                                     const int line = target.top() + y;
+                                     if (line < shown.top() || line > shown.bottom()) return;
+                                     std::memcpy(canvas.scanLine(line) + 4 * shown.left(),
+                                                 rows.constScanLine(y) + 4 * (shown.left() - target.left()),
+                                                 size_t(shown.width()) * 4);
+                                 });
+        if (part.isNull()) {
+            FramePixels::fill(canvas, target, black); // no memory for the picture: nothing shown there
+            return;
+        }
         cache = {from, into, turn, mirror, std::move(part), target};
-        return &cache;
     };
 
-    {
-        QPainter paint(&canvas);
-        if (settings.tutorial && screenFrame) {
-            const QRect koala = pixels(layout.koala, width, height);
-            if (const Scaled* picture = scaled(screenScaled, screenFrame, koala, 0, false, false))
-                paint.drawImage(picture->target.topLeft(), picture->picture);
-        } else {
-            screenScaled = {};
-        }
-        if (cameraFrame) {
-            int turn = 0;
-            if (settings.vertical) {
-                const long long rotate = settings.rotate.value_or(1);
-                turn = rotate == 0 ? 0 : rotate == 1 ? 1 : -1;
-            }
-            const QRect cameraRect = pixels(layout.camera, width, height);
-            if (const Scaled* picture =
-                    scaled(cameraScaled, cameraFrame, cameraRect, turn, settings.mirror, true)) {
-                if (framed(cameraRect, width, height))
-                    paint.fillRect(cameraRect.adjusted(-frameWidth, -frameWidth, frameWidth, frameWidth),
-                                   KoalaLook::blue);
-                paint.drawImage(picture->target.topLeft(), picture->picture);
-            }
-        } else {
-            cameraScaled = {};
-        }
+    if (settings.tutorial && screenFrame) {
+        show(screenScaled, screenFrame, pixels(layout.koala, width, height), 0, false, false, false);
+    } else {
+        screenScaled = {};
     }
+    if (cameraFrame) {
+        int turn = 0;
+        if (settings.vertical) {
+            const long long rotate = settings.rotate.value_or(1);
+            turn = rotate == 0 ? 0 : rotate == 1 ? 1 : -1;
+        }
+        const QRect cameraRect = pixels(layout.camera, width, height);
+        show(cameraScaled, cameraFrame, cameraRect, turn, settings.mirror, true,
+             framed(cameraRect, width, height));
+    } else {
+        cameraScaled = {};
+    }
+    if (!cleared) FramePixels::fill(canvas, black);
 
     if (settings.effects) {
         const double bpm = painter->tempo();
