@@ -4,12 +4,11 @@
 // window's picture and the frame at the hit go into the build folder for review.
 #include "platform/linux/FfmpegMovieFile.h"
 #include "support/AppRig.h"
+#include "support/MovieDecoder.h"
 #include "tandem/looks/KoalaLook.h"
 #include "tandem/shell/entry/WebcamEntries.h"
 
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libswscale/swscale.h>
 }
 
@@ -31,17 +30,8 @@ namespace {
 
 using testing::AppRig;
 
-// The movie as its decoder sees it: the streams and every picture (BGRA) with its time in seconds.
-struct Movie {
-    bool opened = false;
-    AVCodecID video = AV_CODEC_ID_NONE;
-    int profile = FF_PROFILE_UNKNOWN;
-    int width = 0;
-    int height = 0;
-    AVCodecID audio = AV_CODEC_ID_NONE;
-    int sampleRate = 0;
-    int channels = 0;
-    float audioPeak = 0; // the loudest decoded sample: a recording of Koala playing is not silent
+// The movie as its decoder sees it, with every picture (BGRA) and its time in seconds.
+struct Movie : testing::DecodedMovie {
     struct Frame {
         double time = 0;
         QImage picture;
@@ -59,89 +49,19 @@ struct Movie {
 
 Movie decode(const std::filesystem::path& file) {
     Movie movie;
-    AVFormatContext* format = nullptr;
-    if (avformat_open_input(&format, file.c_str(), nullptr, nullptr) < 0) return movie;
-    if (avformat_find_stream_info(format, nullptr) < 0) {
-        avformat_close_input(&format);
-        return movie;
-    }
-    movie.opened = true;
-    int videoIndex = -1;
-    int audioIndex = -1;
-    for (unsigned i = 0; i < format->nb_streams; ++i) {
-        const AVCodecParameters* parameters = format->streams[i]->codecpar;
-        if (parameters->codec_type == AVMEDIA_TYPE_VIDEO) {
-            videoIndex = int(i);
-            movie.video = parameters->codec_id;
-            movie.profile = parameters->profile;
-            movie.width = parameters->width;
-            movie.height = parameters->height;
-        } else if (parameters->codec_type == AVMEDIA_TYPE_AUDIO) {
-            audioIndex = int(i);
-            movie.audio = parameters->codec_id;
-            movie.sampleRate = parameters->sample_rate;
-            movie.channels = parameters->ch_layout.nb_channels;
-        }
-    }
-    if (videoIndex >= 0) {
-        const AVStream* stream = format->streams[videoIndex];
-        const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
-        AVCodecContext* decoder = avcodec_alloc_context3(codec);
-        avcodec_parameters_to_context(decoder, stream->codecpar);
-        avcodec_open2(decoder, codec, nullptr);
-        AVPacket* packet = av_packet_alloc();
-        AVFrame* frame = av_frame_alloc();
-        SwsContext* scale = nullptr;
-        auto take = [&] {
-            while (avcodec_receive_frame(decoder, frame) == 0) {
-                scale = sws_getCachedContext(scale, frame->width, frame->height, AVPixelFormat(frame->format),
-                                             frame->width, frame->height, AV_PIX_FMT_BGRA, SWS_BILINEAR,
-                                             nullptr, nullptr, nullptr);
-                QImage picture(frame->width, frame->height, QImage::Format_RGB32);
-                uint8_t* planes[4] = {picture.bits(), nullptr, nullptr, nullptr};
-                const int strides[4] = {int(picture.bytesPerLine()), 0, 0, 0};
-                sws_scale(scale, frame->data, frame->linesize, 0, frame->height, planes, strides);
-                movie.frames.push_back(
-                    {double(frame->best_effort_timestamp) * av_q2d(stream->time_base), std::move(picture)});
-            }
-        };
-        // Koala's sound, decoded beside the pictures: only its loudest sample is kept.
-        AVCodecContext* sound = nullptr;
-        if (audioIndex >= 0) {
-            const AVStream* audioStream = format->streams[audioIndex];
-            const AVCodec* audioCodec = avcodec_find_decoder(audioStream->codecpar->codec_id);
-            sound = avcodec_alloc_context3(audioCodec);
-            avcodec_parameters_to_context(sound, audioStream->codecpar);
-            avcodec_open2(sound, audioCodec, nullptr);
-        }
-        auto listen = [&] {
-            while (avcodec_receive_frame(sound, frame) == 0) {
-                if (frame->format != AV_SAMPLE_FMT_FLTP) continue;
-                for (int channel = 0; channel < frame->ch_layout.nb_channels; ++channel) {
-                    const float* samples = reinterpret_cast<const float*>(frame->extended_data[channel]);
-                    for (int i = 0; i < frame->nb_samples; ++i)
-                        movie.audioPeak = std::max(movie.audioPeak, std::abs(samples[i]));
-                }
-            }
-        };
-        while (av_read_frame(format, packet) >= 0) {
-            if (packet->stream_index == videoIndex && avcodec_send_packet(decoder, packet) == 0) take();
-            if (sound && packet->stream_index == audioIndex && avcodec_send_packet(sound, packet) == 0) listen();
-            av_packet_unref(packet);
-        }
-        avcodec_send_packet(decoder, nullptr);
-        take();
-        if (sound) {
-            avcodec_send_packet(sound, nullptr);
-            listen();
-            avcodec_free_context(&sound);
-        }
-        sws_freeContext(scale);
-        av_frame_free(&frame);
-        av_packet_free(&packet);
-        avcodec_free_context(&decoder);
-    }
-    avformat_close_input(&format);
+    SwsContext* scale = nullptr;
+    static_cast<testing::DecodedMovie&>(movie) =
+        testing::decodeMovie(file, [&](const AVFrame& frame, double time) {
+            scale = sws_getCachedContext(scale, frame.width, frame.height, AVPixelFormat(frame.format),
+                                         frame.width, frame.height, AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr,
+                                         nullptr, nullptr);
+            QImage picture(frame.width, frame.height, QImage::Format_RGB32);
+            uint8_t* planes[4] = {picture.bits(), nullptr, nullptr, nullptr};
+            const int strides[4] = {int(picture.bytesPerLine()), 0, 0, 0};
+            sws_scale(scale, frame.data, frame.linesize, 0, frame.height, planes, strides);
+            movie.frames.push_back({time, std::move(picture)});
+        });
+    sws_freeContext(scale);
     return movie;
 }
 
@@ -213,12 +133,7 @@ struct WebcamRecording : ::testing::Test {
 
 TEST_F(WebcamRecording, AnArmedPadHitRecordsTheStutteredPerformanceIntoAHighProfileMovie) {
     // Koala on the MPC Touch, one pad played so it makes sound.
-    r.rig.placeMpcScreen(SimRig::MpcScreen::leftOfMain);
-    r.rig.mpc.plug();
-    r.launch();
-    r.pick(ControllerPick::mpcTouch);
-    ASSERT_TRUE(r.runUntil([&] { return r.app->koala() && r.rig.koala.fullScreen(); }, 240, 0.5))
-        << r.app->status();
+    ASSERT_TRUE(r.bringUpMpcTouch()) << r.app->status();
     r.run(1);
     r.rig.mpc.pressPad(2);
     r.run(0.1);
@@ -233,6 +148,10 @@ TEST_F(WebcamRecording, AnArmedPadHitRecordsTheStutteredPerformanceIntoAHighProf
     EXPECT_TRUE(window->window()->isVisible());
     EXPECT_FALSE(window->preview()->frame().isNull());
     EXPECT_FALSE(window->problem()) << *window->problem();
+    // The rig's built-in camera, carrying its id.
+    ASSERT_EQ(window->cameraPopup()->count(), 1);
+    EXPECT_EQ(window->cameraPopup()->itemText(0).toStdString(), "FaceTime HD Camera");
+    EXPECT_TRUE(window->cameraPopup()->currentData().isValid());
 
     // LEARN KOALA'S STUTTER, then a press on Koala's STUTTER on its Perform page.
     const std::optional<Rect> koala = r.rig.koala.windowBounds();
@@ -245,6 +164,9 @@ TEST_F(WebcamRecording, AnArmedPadHitRecordsTheStutteredPerformanceIntoAHighProf
     EXPECT_EQ(window->learnStutter()->text().toStdString(), "NOW TOUCH STUTTER ON KOALA…");
     click(*stutterAt);
     EXPECT_EQ(window->learnStutter()->text().toStdString(), "KOALA'S STUTTER LEARNED ✓");
+    EXPECT_TRUE(window->note()->text().split("\n\n").value(1).startsWith(
+        "Touching STUTTER on Koala's Perform page stutters the video"))
+        << window->note()->text().toStdString();
     ASSERT_TRUE(WebcamSettings::load(r.defaults).stutterSpot);
 
     // ARM: nothing records until the next pad hit, which starts it.
@@ -297,11 +219,11 @@ TEST_F(WebcamRecording, AnArmedPadHitRecordsTheStutteredPerformanceIntoAHighProf
     // Decoded back: 1080p H.264 High with AAC, 48 kHz stereo.
     const Movie movie = decode(file);
     ASSERT_TRUE(movie.opened) << file;
-    EXPECT_EQ(movie.video, AV_CODEC_ID_H264);
-    EXPECT_EQ(movie.profile, FF_PROFILE_H264_HIGH);
+    EXPECT_EQ(movie.videoCodec, AV_CODEC_ID_H264);
+    EXPECT_EQ(movie.videoProfile, FF_PROFILE_H264_HIGH);
     EXPECT_EQ(movie.width, 1920);
     EXPECT_EQ(movie.height, 1080);
-    EXPECT_EQ(movie.audio, AV_CODEC_ID_AAC);
+    EXPECT_EQ(movie.audioCodec, AV_CODEC_ID_AAC);
     EXPECT_GT(movie.audioPeak, 0.05f) << "Koala's pads are heard in the movie";
     EXPECT_EQ(movie.sampleRate, 48000);
     EXPECT_EQ(movie.channels, 2);

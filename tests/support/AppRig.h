@@ -39,6 +39,30 @@ struct AppRig {
         return done();
     }
 
+    // MPC TOUCH picked with the MPC and its screen (left of the main one) plugged in, until Koala runs
+    // full screen on the MPC screen with the overlay's bank panel up.
+    bool bringUpMpcTouch() {
+        rig.placeMpcScreen(SimRig::MpcScreen::leftOfMain);
+        rig.mpc.plug();
+        launch();
+        pick(ControllerPick::mpcTouch);
+        return runUntil(
+            [&] {
+                SimPanel* banks = rig.panels.panelWith("A");
+                return app->koala() && rig.koala.fullScreen() && banks && banks->isVisible();
+            },
+            90);
+    }
+    // PUSH 2 picked with the Push plugged in, until Koala runs and the Push shows a frame and lit pads.
+    bool bringUpPush2() {
+        rig.push.plug();
+        launch();
+        pick(ControllerPick::push2);
+        return runUntil(
+            [&] { return app->koala() && rig.pushDisplay.framesShown() > 0 && rig.push.padLight(0) > 0; },
+            90);
+    }
+
     static std::string log() {
         ActivityLog::flush();
         return ScratchHome::read(ActivityLog::path());

@@ -241,36 +241,27 @@ TEST(LinuxDisplays, EdidNumbersAndDrmConnectors) {
 TEST(LinuxJournal, RecordsBecomeCompactLines) {
     setenv("TZ", "UTC", 1);
     tzset();
-    // 2026-01-01T00:00:00.123456Z
-    const std::string at = R"("__REALTIME_TIMESTAMP":"1767225600123456")";
-    EXPECT_EQ(
-        compactJournalLine(
-            R"({"_TRANSPORT":"kernel","PRIORITY":"6","MESSAGE":"usb 1-1.1: Product: MPC Touch",)" + at + "}"),
-        "2026-01-01 00:00:00.123 I  kernel[0] usb 1-1.1: Product: MPC Touch");
-    EXPECT_EQ(
-        compactJournalLine(
-            R"({"_TRANSPORT":"kernel","PRIORITY":"4","MESSAGE":"usb 1-1: over-current change",)" + at + "}"),
-        "2026-01-01 00:00:00.123 Df kernel[0] usb 1-1: over-current change");
-    EXPECT_EQ(
-        compactJournalLine(R"({"_TRANSPORT":"kernel","PRIORITY":"6","MESSAGE":"eth0: link up",)" + at + "}"),
-        std::nullopt);
-    EXPECT_EQ(
-        compactJournalLine(
-            R"({"SYSLOG_IDENTIFIER":"DisplayLinkUserAgent","_PID":"305","PRIORITY":"3","MESSAGE":"lost",)" +
-            at + "}"),
-        "2026-01-01 00:00:00.123 E  DisplayLinkUserAgent[305] lost");
-    EXPECT_EQ(
-        compactJournalLine(
-            R"({"SYSLOG_IDENTIFIER":"DisplayLinkUserAgent","_PID":"305","PRIORITY":"6","MESSAGE":"fine",)" +
-            at + "}"),
-        std::nullopt);
-    // A message that is not UTF-8 comes as bytes.
-    EXPECT_EQ(compactJournalLine(
-                  R"({"_COMM":"coreaudiod","_PID":"9","PRIORITY":"5","MESSAGE":[82,84,65,73,68,32,255],)" +
-                  at + "}"),
-              "2026-01-01 00:00:00.123 Df coreaudiod[9] RTAID \xff");
-    EXPECT_EQ(compactJournalLine(R"({"_COMM":"dfu-util","_PID":"77","MESSAGE":"Opening DFU",)" + at + "}"),
-              "2026-01-01 00:00:00.123 I  dfu-util[77] Opening DFU");
+    const std::string at = R"("__REALTIME_TIMESTAMP":"1767225600123456")"; // 2026-01-01T00:00:00.123456Z
+    const std::string day = "2026-01-01 00:00:00.123 ";
+    // Which records become lines, and how each is written.
+    const std::pair<std::string, std::optional<std::string>> table[] = {
+        {R"("_TRANSPORT":"kernel","PRIORITY":"6","MESSAGE":"usb 1-1.1: Product: MPC Touch")",
+         "I  kernel[0] usb 1-1.1: Product: MPC Touch"},
+        {R"("_TRANSPORT":"kernel","PRIORITY":"4","MESSAGE":"usb 1-1: over-current change")",
+         "Df kernel[0] usb 1-1: over-current change"},
+        {R"("_TRANSPORT":"kernel","PRIORITY":"6","MESSAGE":"eth0: link up")", std::nullopt},
+        {R"("SYSLOG_IDENTIFIER":"DisplayLinkUserAgent","_PID":"305","PRIORITY":"3","MESSAGE":"lost")",
+         "E  DisplayLinkUserAgent[305] lost"},
+        {R"("SYSLOG_IDENTIFIER":"DisplayLinkUserAgent","_PID":"305","PRIORITY":"6","MESSAGE":"fine")",
+         std::nullopt},
+        // A message that is not UTF-8 comes as bytes.
+        {R"("_COMM":"coreaudiod","_PID":"9","PRIORITY":"5","MESSAGE":[82,84,65,73,68,32,255])",
+         "Df coreaudiod[9] RTAID \xff"},
+        {R"("_COMM":"dfu-util","_PID":"77","MESSAGE":"Opening DFU")", "I  dfu-util[77] Opening DFU"},
+    };
+    for (const auto& [fields, line] : table)
+        EXPECT_EQ(compactJournalLine("{" + fields + "," + at + "}"), line ? std::optional(day + *line) : line)
+            << fields;
     EXPECT_EQ(compactJournalLine("-- No entries --"), std::nullopt);
 }
 

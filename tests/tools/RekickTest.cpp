@@ -11,37 +11,37 @@ using ::testing::IsEmpty;
 using Reenum = SimUsbHost::ReEnumeration;
 
 TEST(Rekick, EachSelection) {
-    {
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string out;
+        Reenum reset;
+    };
+    const Case cases[] = {
+        {{},
+         "controller 09e8:0037: re-enumerate (open) → 0x0 ok\n",
+         {SimMpcTouch::controllerLocation, "MPC Touch", false}},
+        {{"controller"},
+         "controller 09e8:0037: re-enumerate (open) → 0x0 ok\n",
+         {SimMpcTouch::controllerLocation, "MPC Touch", false}},
+        {{"screen"},
+         "screen 17e9:ff00: re-enumerate (open) → 0x0 ok\n",
+         {SimMpcTouch::screenLocation, "MPC Touch Display", false}},
+        {{"all"},
+         "MPC hub @ 0x01100000\n"
+         "  on this hub: 09e8:0037 @ 0x01110000\n"
+         "  on this hub: 09e8:8001 @ 0x01120000\n"
+         "  on this hub: 17e9:ff00 @ 0x01130000\n"
+         "MPC internal hub: re-enumerate (open) → 0x0 ok\n",
+         {SimMpcTouch::hubLocation, "USB2.0 Hub", false}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.empty() ? "(none)" : c.arguments[0]);
         ToolRig rig;
-        EXPECT_EQ(rig.rekick(), 0);
-        EXPECT_EQ(rig.out.str(), "controller 09e8:0037: re-enumerate (open) → 0x0 ok\n");
-        EXPECT_THAT(rig.usb.reEnumerations(),
-                    ElementsAre(Reenum{SimMpcTouch::controllerLocation, "MPC Touch", false}));
+        EXPECT_EQ(rig.rekick(c.arguments), 0);
+        EXPECT_EQ(rig.out.str(), c.out);
+        EXPECT_THAT(rig.usb.reEnumerations(), ElementsAre(c.reset));
         // It came back as a new object.
         EXPECT_TRUE(rig.mpc.partPlugged(SimMpcTouch::Part::controller));
-    }
-    {
-        ToolRig rig;
-        EXPECT_EQ(rig.rekick({"controller"}), 0);
-        EXPECT_EQ(rig.out.str(), "controller 09e8:0037: re-enumerate (open) → 0x0 ok\n");
-    }
-    {
-        ToolRig rig;
-        EXPECT_EQ(rig.rekick({"screen"}), 0);
-        EXPECT_EQ(rig.out.str(), "screen 17e9:ff00: re-enumerate (open) → 0x0 ok\n");
-        EXPECT_THAT(rig.usb.reEnumerations(),
-                    ElementsAre(Reenum{SimMpcTouch::screenLocation, "MPC Touch Display", false}));
-    }
-    {
-        ToolRig rig;
-        EXPECT_EQ(rig.rekick({"all"}), 0);
-        EXPECT_EQ(rig.out.str(), "MPC hub @ 0x01100000\n"
-                                 "  on this hub: 09e8:0037 @ 0x01110000\n"
-                                 "  on this hub: 09e8:8001 @ 0x01120000\n"
-                                 "  on this hub: 17e9:ff00 @ 0x01130000\n"
-                                 "MPC internal hub: re-enumerate (open) → 0x0 ok\n");
-        EXPECT_THAT(rig.usb.reEnumerations(),
-                    ElementsAre(Reenum{SimMpcTouch::hubLocation, "USB2.0 Hub", false}));
     }
 }
 

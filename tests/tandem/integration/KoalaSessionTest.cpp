@@ -6,8 +6,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <random>
-
 namespace tandem {
 namespace {
 
@@ -306,49 +304,9 @@ TEST(KoalaSession, EntriesAndListsThatBreakTheRulesArePassedOver) {
 }
 
 TEST(KoalaSession, MalformedInputNeverCrashesAndNeverGivesAPartialSong) {
+    // (Wrong kinds of value in readable JSON are the table above's; random bytes are the fuzzer's.)
     KoalaFiles koala;
     const Song base;
-    base.save(koala);
-    std::mt19937 random(4242);
-    const std::vector<std::string> garbage = {"null",
-                                              "true",
-                                              "-0",
-                                              "1e308",
-                                              "-1e308",
-                                              "1.7976931348623157e308",
-                                              "18446744073709551616",
-                                              "-9223372036854775809",
-                                              "\"1e999\"",
-                                              "\"-\"",
-                                              "[]",
-                                              "{}",
-                                              "[[[[[]]]]]",
-                                              "\"\\u0000\"",
-                                              "0.5",
-                                              "\"CHOPPER\""};
-    // Wrong types and huge numbers at random places; every such song must still read.
-    for (int round = 0; round < 200; ++round) {
-        Song song = base;
-        for (json* doc : {&song.sampler, &song.sequence, &song.mixer, &song.fx, &song.song}) {
-            std::vector<json*> nodes;
-            std::function<void(json&)> collect = [&](json& node) {
-                nodes.push_back(&node);
-                if (node.is_structured()) {
-                    for (auto& child : node)
-                        collect(child);
-                }
-            };
-            collect(*doc);
-            for (int k = 0; k < 3; ++k) {
-                json* target = nodes[random() % nodes.size()];
-                if (target == doc) continue;
-                *target = json::parse(garbage[random() % garbage.size()]);
-                break; // the collected pointers are stale once a node is replaced
-            }
-        }
-        song.save(koala);
-        EXPECT_TRUE(readBack(koala)) << "round " << round;
-    }
     // Truncated files: never a partly read song.
     for (const std::string& file : KoalaSession::files()) {
         base.save(koala);

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
-
 namespace tandem {
 namespace {
 
@@ -16,19 +14,6 @@ using probes::nearRgb;
 
 QPoint scaled(QPointF canvasPoint, int pixels) {
     return (canvasPoint * pixels / TA::iconCanvas).toPoint();
-}
-
-TEST(TandemArtwork, TheIconSetNamesTenSizesAsTheSystemDoes) {
-    std::set<std::string_view> names;
-    for (const auto& entry : TA::iconSet) {
-        names.insert(entry.name);
-        const bool retina = entry.name.ends_with("@2x");
-        const int points = std::stoi(std::string(entry.name.substr(0, entry.name.find('x'))));
-        EXPECT_EQ(entry.pixels, retina ? 2 * points : points) << entry.name;
-    }
-    EXPECT_EQ(names.size(), 10u);
-    EXPECT_EQ(TA::iconSet.front().pixels, 16);
-    EXPECT_EQ(TA::iconSet.back().pixels, 1024);
 }
 
 TEST(TandemArtwork, TheIconIsOneDesignAtEverySize) {

@@ -5,11 +5,10 @@
 
 #include "base/ScratchFolder.h"
 #include "base/ThreadQueue.h"
+#include "support/MovieDecoder.h"
 #include "support/ScratchHome.h"
 
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libavutil/log.h>
 }
 
@@ -17,7 +16,6 @@ extern "C" {
 
 #include <cerrno>
 #include <cmath>
-#include <fstream>
 #include <future>
 #include <numbers>
 #include <vector>
@@ -62,141 +60,19 @@ SampleBuffer tenMilliseconds(double time, double sessionStart, const std::vector
     return buffer;
 }
 
-struct Decoded {
-    int videoProfile = -1;
-    AVCodecID videoCodec = AV_CODEC_ID_NONE;
-    AVCodecID audioCodec = AV_CODEC_ID_NONE;
-    int videoWidth = 0, videoHeight = 0;
-    AVColorPrimaries primaries = AVCOL_PRI_UNSPECIFIED;
-    AVColorTransferCharacteristic transfer = AVCOL_TRC_UNSPECIFIED;
-    AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED;
-    int sampleRate = 0, channels = 0;
-    std::vector<bool> keyFrames;  // video packets in decode order
-    std::vector<double> framePts; // decoded frames, seconds, in presentation order
-    std::vector<int> redLuma;     // the middle of the red half, per decoded frame
-    double audioEnd = 0;          // seconds
-    std::vector<float> left;      // decoded sound, from its first presented sample
-    double audioFirstPts = 0;     // seconds
-};
-
-template <class T, void (*Free)(T**)> struct Owned {
-    T* pointer = nullptr;
-    ~Owned() { Free(&pointer); }
+// The movie decoded back, with the luma in the middle of the red half of each picture.
+struct Decoded : testing::DecodedMovie {
+    std::vector<int> redLuma;
 };
 
 Decoded decode(const std::filesystem::path& path) {
     Decoded result;
-    AVFormatContext* format = nullptr;
-    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) {
-        ADD_FAILURE() << "can't open " << path;
-        return result;
-    }
-    avformat_find_stream_info(format, nullptr);
-    const int videoIndex = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    const int audioIndex = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-    if (videoIndex < 0) {
-        ADD_FAILURE() << "no picture";
-        avformat_close_input(&format);
-        return result;
-    }
-    // A movie without sound has no sound track at all.
-    AVStream* videoStream = format->streams[videoIndex];
-    AVStream* audioStream = format->streams[audioIndex >= 0 ? audioIndex : videoIndex];
-    const AVCodecParameters* v = videoStream->codecpar;
-    const AVCodecParameters* a = audioStream->codecpar;
-    result.videoCodec = v->codec_id;
-    result.videoProfile = v->profile;
-    result.videoWidth = v->width;
-    result.videoHeight = v->height;
-    result.primaries = v->color_primaries;
-    result.transfer = v->color_trc;
-    result.matrix = v->color_space;
-    if (audioIndex >= 0) {
-        result.audioCodec = a->codec_id;
-        result.sampleRate = a->sample_rate;
-        result.channels = a->ch_layout.nb_channels;
-    }
-
-    Owned<AVCodecContext, avcodec_free_context> video, audio;
-    video.pointer = avcodec_alloc_context3(avcodec_find_decoder(v->codec_id));
-    audio.pointer = avcodec_alloc_context3(avcodec_find_decoder(a->codec_id));
-    avcodec_parameters_to_context(video.pointer, v);
-    avcodec_parameters_to_context(audio.pointer, a);
-    video.pointer->pkt_timebase = videoStream->time_base;
-    audio.pointer->pkt_timebase = audioStream->time_base;
-    avcodec_open2(video.pointer, avcodec_find_decoder(v->codec_id), nullptr);
-    avcodec_open2(audio.pointer, avcodec_find_decoder(a->codec_id), nullptr);
-
-    Owned<AVPacket, av_packet_free> packet;
-    Owned<AVFrame, av_frame_free> frame;
-    packet.pointer = av_packet_alloc();
-    frame.pointer = av_frame_alloc();
-    bool firstAudio = true;
-    auto drain = [&](AVCodecContext* codec, bool isVideo) {
-        while (avcodec_receive_frame(codec, frame.pointer) == 0) {
-            if (isVideo) {
-                result.framePts.push_back(double(frame.pointer->best_effort_timestamp) *
-                                          av_q2d(videoStream->time_base));
-                const int y = height / 2, x = width / 4;
-                result.redLuma.push_back(frame.pointer->data[0][y * frame.pointer->linesize[0] + x]);
-            } else {
-                if (firstAudio) {
-                    result.audioFirstPts =
-                        double(frame.pointer->best_effort_timestamp) * av_q2d(audioStream->time_base);
-                    firstAudio = false;
-                }
-                const float* samples = reinterpret_cast<const float*>(frame.pointer->extended_data[0]);
-                result.left.insert(result.left.end(), samples, samples + frame.pointer->nb_samples);
-            }
-            av_frame_unref(frame.pointer);
-        }
-    };
-    while (av_read_frame(format, packet.pointer) >= 0) {
-        if (packet.pointer->stream_index == videoIndex) {
-            result.keyFrames.push_back(packet.pointer->flags & AV_PKT_FLAG_KEY);
-            avcodec_send_packet(video.pointer, packet.pointer);
-            drain(video.pointer, true);
-        } else if (packet.pointer->stream_index == audioIndex) {
-            const double end =
-                double(packet.pointer->pts + packet.pointer->duration) * av_q2d(audioStream->time_base);
-            result.audioEnd = std::max(result.audioEnd, end);
-            avcodec_send_packet(audio.pointer, packet.pointer);
-            drain(audio.pointer, false);
-        }
-        av_packet_unref(packet.pointer);
-    }
-    avcodec_send_packet(video.pointer, nullptr);
-    drain(video.pointer, true);
-    avcodec_send_packet(audio.pointer, nullptr);
-    drain(audio.pointer, false);
-    avformat_close_input(&format);
+    static_cast<testing::DecodedMovie&>(result) =
+        testing::decodeMovie(path, [&](const AVFrame& frame, double) {
+            result.redLuma.push_back(frame.data[0][height / 2 * frame.linesize[0] + width / 4]);
+        });
+    EXPECT_TRUE(result.opened) << path;
     return result;
-}
-
-// The top-level boxes of an MPEG-4 file, in order.
-std::vector<std::string> boxes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<std::string> names;
-    while (in) {
-        unsigned char header[8];
-        if (!in.read(reinterpret_cast<char*>(header), 8)) break;
-        uint64_t size = (uint64_t(header[0]) << 24) | (uint64_t(header[1]) << 16) |
-                        (uint64_t(header[2]) << 8) | header[3];
-        names.emplace_back(reinterpret_cast<char*>(header + 4), 4);
-        uint64_t skip = size - 8;
-        if (size == 1) {
-            unsigned char large[8];
-            in.read(reinterpret_cast<char*>(large), 8);
-            size = 0;
-            for (unsigned char byte : large)
-                size = (size << 8) | byte;
-            skip = size - 16;
-        } else if (size < 8) {
-            break;
-        }
-        in.seekg(std::streamoff(skip), std::ios::cur);
-    }
-    return names;
 }
 
 // The energy-weighted middle of the sound in [from, to) seconds.
@@ -276,18 +152,16 @@ TEST_F(FfmpegMovie, ARecordingDecodesBackAsWritten) {
     ASSERT_TRUE(finishAndWait(movie));
     EXPECT_EQ(movie.error(), std::nullopt);
 
-    const auto order = boxes(path);
-    const auto moov = std::find(order.begin(), order.end(), "moov");
-    const auto mdat = std::find(order.begin(), order.end(), "mdat");
-    ASSERT_NE(moov, order.end());
-    ASSERT_NE(mdat, order.end());
-    EXPECT_LT(moov - order.begin(), mdat - order.begin()) << "the index must come first";
+    // The index's box before the media's: a header comes before anything inside its box.
+    const std::string bytes = testing::ScratchHome::read(path);
+    ASSERT_NE(bytes.find("mdat"), std::string::npos);
+    EXPECT_LT(bytes.find("moov"), bytes.find("mdat")) << "the index must come first";
 
     const Decoded decoded = decode(path);
     EXPECT_EQ(decoded.videoCodec, AV_CODEC_ID_H264);
     EXPECT_EQ(decoded.videoProfile, FF_PROFILE_H264_HIGH);
-    EXPECT_EQ(decoded.videoWidth, width);
-    EXPECT_EQ(decoded.videoHeight, height);
+    EXPECT_EQ(decoded.width, width);
+    EXPECT_EQ(decoded.height, height);
     EXPECT_EQ(decoded.primaries, AVCOL_PRI_BT709);
     EXPECT_EQ(decoded.transfer, AVCOL_TRC_BT709);
     EXPECT_EQ(decoded.matrix, AVCOL_SPC_BT709);

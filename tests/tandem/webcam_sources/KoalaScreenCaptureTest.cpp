@@ -3,14 +3,12 @@
 #include "tandem/webcam/sources/KoalaScreenCapture.h"
 
 #include "platform/sim/SimRig.h"
-#include "support/KoalaFiles.h"
+#include "support/KoalaRig.h"
 
 #include <gtest/gtest.h>
 
 namespace tandem {
 namespace {
-
-using testing::KoalaFiles;
 
 Screen screen(uint32_t number, Rect frame) {
     return {frame, frame, "screen " + std::to_string(number), number, {}};
@@ -103,9 +101,7 @@ TEST(KoalaScreenCaptureConfiguration, EvenSizesAtMostDoubleAnd1920WithVideoElseA
 }
 
 // The rig with Koala running, and a capture made as the studio makes one.
-struct Bench {
-    KoalaFiles files;
-    SimRig rig{files.home.path() / "rig"};
+struct Bench : testing::KoalaRig {
     std::shared_ptr<Queue> queue = rig.makeQueue("Tandem screen capture");
     std::shared_ptr<KoalaScreenCapture> capture =
         std::make_shared<KoalaScreenCapture>(KoalaScreenCapture::Services{
@@ -113,11 +109,6 @@ struct Bench {
     std::vector<std::optional<std::string>> answers;
     std::vector<std::string> stops;
 
-    void launchKoala() {
-        rig.workspace.openApplication(rig.koala.location(), [](auto, auto) {});
-        rig.time.advance(1.5);
-        ASSERT_TRUE(rig.koala.running());
-    }
     void start(bool video, bool audio) {
         capture->onStop = [this](const std::string& message) {
             EXPECT_TRUE(rig.main->isCurrent());
@@ -127,11 +118,6 @@ struct Bench {
             EXPECT_TRUE(rig.main->isCurrent());
             answers.push_back(message);
         });
-    }
-    void click(Point at, bool down = true) {
-        rig.pointer.post(*rig.pointer.makeMouseEvent(
-            down ? PointerEventType::leftMouseDown : PointerEventType::leftMouseUp, at));
-        rig.time.runUntilIdle();
     }
 };
 
@@ -154,7 +140,8 @@ TEST(KoalaScreenCapture, CapturesKoalasWindowAsDrawnAndFollowsItToAnotherDisplay
     EXPECT_NE(frame->argb(int(0.60 * frame->width), int(0.06 * frame->height)), lit);
 
     // The picture follows Koala's state: its Perform page shown.
-    bench.click({bounds.x + 0.60 * bounds.width, bounds.y + 0.06 * bounds.height}, false);
+    bench.mouse(PointerEventType::leftMouseUp,
+                {bounds.x + 0.60 * bounds.width, bounds.y + 0.06 * bounds.height});
     bench.rig.time.advance(0.1);
     frame = bench.capture->latest();
     EXPECT_EQ(frame->argb(int(0.60 * frame->width), int(0.06 * frame->height)), lit);
@@ -264,13 +251,7 @@ TEST(KoalaScreenCapture, FailuresGiveTheirTextsOnTheMainQueue) {
 
 TEST(KoalaScreenCapture, SoundOnlyWhenAskedForAndFramesOnlyWithVideo) {
     Bench bench;
-    bench.files.writeSettings(R"({"midiInputChannel": 1, "midiNoteOffset": 48})");
     bench.launchKoala();
-    MidiClientRef client = 0;
-    MidiEndpointRef source = 0;
-    bench.rig.midi.clientCreate("Tandem", {}, &client);
-    bench.rig.midi.sourceCreate(client, "Tandem", &source);
-    bench.rig.time.advance(1.5); // Koala connects to the new source
 
     std::vector<SampleBuffer> heard;
     bench.capture->onAudio = [&](const SampleBuffer& buffer) {
@@ -280,11 +261,7 @@ TEST(KoalaScreenCapture, SoundOnlyWhenAskedForAndFramesOnlyWithVideo) {
     bench.start(false, true);
     bench.rig.time.advance(0.5);
     ASSERT_EQ(bench.answers, (std::vector<std::optional<std::string>>{std::nullopt}));
-    std::vector<uint8_t> bytes(64);
-    MidiPacketListBuilder builder(bytes);
-    const std::vector<uint8_t> on{0x90, 48, 127};
-    builder.add(bench.rig.time.hostTime(), on);
-    bench.rig.midi.received(source, builder.list());
+    bench.note(0, 127);
     bench.rig.time.advance(0.3);
     ASSERT_FALSE(bench.rig.koala.played().empty());
     float peak = 0;

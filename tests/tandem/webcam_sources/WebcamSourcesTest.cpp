@@ -7,7 +7,7 @@
 #include "tandem/webcam/sources/WebcamMonitor.h"
 
 #include "platform/sim/SimRig.h"
-#include "support/KoalaFiles.h"
+#include "support/KoalaRig.h"
 
 #include <gtest/gtest.h>
 
@@ -17,38 +17,7 @@
 namespace tandem {
 namespace {
 
-using testing::KoalaFiles;
-
-struct Bench {
-    KoalaFiles files;
-    SimRig rig{files.home.path() / "rig"};
-    MidiClientRef client = 0;
-    MidiEndpointRef source = 0;
-
-    Bench() {
-        files.writeSettings(R"({"midiInputChannel": 1, "midiNoteOffset": 48})");
-        rig.midi.clientCreate("Tandem", {}, &client);
-        rig.midi.sourceCreate(client, "Tandem", &source);
-    }
-    void launchKoala() {
-        rig.workspace.openApplication(rig.koala.location(), [](auto, auto) {});
-        rig.time.advance(1.5);
-        ASSERT_TRUE(rig.koala.running());
-    }
-    void note(int pad, int velocity) {
-        std::vector<uint8_t> bytes(64);
-        MidiPacketListBuilder builder(bytes);
-        const std::vector<uint8_t> message{uint8_t(velocity ? 0x90 : 0x80), uint8_t(48 + pad),
-                                           uint8_t(velocity)};
-        builder.add(rig.time.hostTime(), message);
-        rig.midi.received(source, builder.list());
-        rig.time.runUntilIdle();
-    }
-    void mouse(PointerEventType type, Point at) {
-        rig.pointer.post(*rig.pointer.makeMouseEvent(type, at));
-        rig.time.runUntilIdle();
-    }
-};
+using Bench = testing::KoalaRig;
 
 float peakOf(const std::vector<SampleBuffer>& buffers, double from = -1e9, double to = 1e9) {
     float peak = 0;
@@ -276,14 +245,7 @@ TEST(SimKoalaSound, HeldStutterRepeatsTheLastEighthOfABeat) {
     MidiEndpointRef other = 0;
     bench.rig.midi.sourceCreate(bench.client, "Keystep", &other);
     bench.rig.time.advance(1.5);
-    {
-        std::vector<uint8_t> bytes(64);
-        MidiPacketListBuilder builder(bytes);
-        const std::vector<uint8_t> on{0x90, 49, 100};
-        builder.add(bench.rig.time.hostTime(), on);
-        bench.rig.midi.received(other, builder.list());
-        bench.rig.time.runUntilIdle();
-    }
+    bench.note(1, 100, other);
     EXPECT_FALSE(bench.rig.koala.played().empty());
     EXPECT_FALSE(bench.rig.koala.sounded(pid));
 

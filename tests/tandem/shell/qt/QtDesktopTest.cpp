@@ -140,13 +140,8 @@ TEST(QtDesktop, BothMenusHoldTheSixEntriesInOrderWithTheirOwnKeys) {
     entry(desktop->statusMenu(), "Choose Controller…")->trigger();
     entry(desktop->mainMenu(), "Quit Tandem")->trigger();
     EXPECT_EQ(menu.calls, (std::map<std::string, int>{{"Choose Controller…", 1}, {"Quit Tandem", 1}}));
-}
 
-TEST(QtDesktop, EntriesAreEnabledByTitleInBothMenusAndTheToolTipIsTandemUntilSet) {
-    Made made;
-    auto desktop = makeDesktop(made);
-    Menu menu;
-    desktop->installMenus(menu.entries());
+    // Entries are enabled by title in both menus; the tool tip is "Tandem" until set.
     EXPECT_EQ(desktop->statusItem()->toolTip(), "Tandem");
     desktop->setStatusToolTip("Starting the MPC Touch…");
     EXPECT_EQ(desktop->statusItem()->toolTip(), "Starting the MPC Touch…");
@@ -292,7 +287,7 @@ TEST(QtDesktop, TerminateEndsTheEventLoopAndTellsOnceWhileClosingWindowsDoesNot)
     failsafe.stop();
 }
 
-TEST(QtDesktop, MakesTheChoiceWindowOnceAndCardsThroughTheFactoriesAndKnowsTheVersion) {
+TEST(QtDesktop, MakesTheChoiceWindowOnceAndCardsThroughTheFactories) {
     Made made;
     auto desktop = makeDesktop(made);
     ChoiceWindow& choice = desktop->choiceWindow();
@@ -303,17 +298,6 @@ TEST(QtDesktop, MakesTheChoiceWindowOnceAndCardsThroughTheFactoriesAndKnowsTheVe
     auto card = desktop->openCard(plan);
     ASSERT_EQ(made.cards, std::vector<CardWindowPlan>{plan});
     EXPECT_EQ(dynamic_cast<PlainCard&>(*card).plan, plan);
-
-    const QString saved = QCoreApplication::applicationVersion();
-    QCoreApplication::setApplicationVersion("2.5.1");
-    EXPECT_EQ(desktop->version(), "2.5.1");
-    QCoreApplication::setApplicationVersion("");
-    EXPECT_EQ(desktop->version(), "");
-    QCoreApplication::setApplicationVersion(saved);
-
-    EXPECT_EQ(desktop->activationPolicy(), std::nullopt);
-    desktop->setActivationPolicy(ActivationPolicy::accessory);
-    EXPECT_EQ(desktop->activationPolicy(), ActivationPolicy::accessory);
 }
 
 } // namespace

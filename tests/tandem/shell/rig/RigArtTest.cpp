@@ -168,7 +168,7 @@ TEST(RigArt, TheMpcScreenWhileTandemBringsKoalaUp) {
         EXPECT_LE(distance(screen.pixelColor(ground), cardPixel(cards[1]->status, ground)), 2);
         EXPECT_LE(distance(screen.pixelColor(ground), CardBackdrop::backdrop), 24);
     }
-    ASSERT_TRUE(testing::bringUpMpcTouch(r)) << r.app->status();
+    ASSERT_TRUE(r.bringUpMpcTouch()) << r.app->status();
     ASSERT_TRUE(r.desktop.openCards().empty());
 
     const QRectF window(0, 0, 1280, 800); // Koala fills the MPC screen
@@ -244,7 +244,7 @@ TEST(RigArt, TheMpcScreenWhileTandemBringsKoalaUp) {
 
 TEST(RigArt, ThePushShowsItsDecodedDisplayPadColoursAndLitButtons) {
     AppRig r;
-    ASSERT_TRUE(testing::bringUpPush2(r)) << r.app->status();
+    ASSERT_TRUE(r.bringUpPush2()) << r.app->status();
     r.run(0.5);
     const auto frame = r.rig.pushDisplay.lastImage();
     ASSERT_TRUE(frame);

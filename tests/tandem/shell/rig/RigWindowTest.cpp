@@ -61,7 +61,7 @@ bool inkwellRunning(AppRig& r) {
 
 TEST(RigWindow, PlaysTheMpcTouchTouchesItsScreenAndMakesKoalaMisbehave) {
     AppRig r;
-    ASSERT_TRUE(testing::bringUpMpcTouch(r)) << r.app->status();
+    ASSERT_TRUE(r.bringUpMpcTouch()) << r.app->status();
     RigWindow window(r.mac);
     window.show();
     QApplication::processEvents();
@@ -159,7 +159,7 @@ TEST(RigWindow, PlaysTheMpcTouchTouchesItsScreenAndMakesKoalaMisbehave) {
 
 TEST(RigWindow, PlaysThePush2PadsEncodersAndButtons) {
     AppRig r;
-    ASSERT_TRUE(testing::bringUpPush2(r)) << r.app->status();
+    ASSERT_TRUE(r.bringUpPush2()) << r.app->status();
     RigWindow window(r.mac);
     window.show();
     QApplication::processEvents();
