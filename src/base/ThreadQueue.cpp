@@ -37,11 +37,14 @@ struct ThreadQueue::State {
     std::thread worker;
     std::thread::id workerId;
 
-    // False once the queue has stopped: the task is dropped.
-    bool schedule(double delay, Task task) {
+    static SteadyTime dueIn(double delay) {
         auto wait = std::chrono::duration<double>(std::isfinite(delay) && delay > 0 ? delay : 0);
-        auto due =
-            std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::nanoseconds>(wait);
+        return std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::nanoseconds>(wait);
+    }
+
+    // False once the queue has stopped: the task is dropped.
+    bool schedule(double delay, Task task) { return scheduleAt(dueIn(delay), std::move(task)); }
+    bool scheduleAt(SteadyTime due, Task task) {
         {
             std::lock_guard guard(lock);
             if (stopping) return false;
@@ -87,13 +90,24 @@ public:
     bool isCancelled() const override { return *cancelled; }
 };
 
-void scheduleFiring(const std::weak_ptr<ThreadQueue::State>& weakState, double delay, double period,
+// Firings keep to the timer's own schedule (first due + n × period), so the time a worker takes to wake
+// and run the handler never adds up: a 10 ms timer fires 100 times a second, as a hardware clock would
+// pace it. Firings missed while the queue was busy are merged into the next one.
+void scheduleFiring(const std::weak_ptr<ThreadQueue::State>& weakState, SteadyTime due, double period,
                     std::shared_ptr<std::atomic<bool>> cancelled, std::shared_ptr<Queue::Task> handler) {
     auto state = weakState.lock();
     if (!state) return;
-    state->schedule(delay, [weakState, period, cancelled, handler] {
+    state->scheduleAt(due, [weakState, due, period, cancelled, handler] {
         if (*cancelled) return;
-        if (period > 0) scheduleFiring(weakState, period, period, cancelled, handler);
+        if (period > 0) {
+            const auto step = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                std::chrono::duration<double>(period));
+            auto next = due + step;
+            const auto now = std::chrono::steady_clock::now();
+            if (step.count() > 0 && next <= now) next += ((now - next) / step + 1) * step;
+            scheduleFiring(weakState, std::max(next, due + std::chrono::nanoseconds(1)), period, cancelled,
+                           handler);
+        }
         (*handler)();
     });
 }
@@ -141,7 +155,8 @@ void ThreadQueue::sync(const Task& task) {
 
 std::unique_ptr<Timer> ThreadQueue::timer(double firstDelay, double period, Task handler) {
     auto timer = std::make_unique<ThreadTimer>();
-    scheduleFiring(state, firstDelay, period, timer->cancelled, std::make_shared<Task>(std::move(handler)));
+    scheduleFiring(state, State::dueIn(firstDelay), period, timer->cancelled,
+                   std::make_shared<Task>(std::move(handler)));
     return timer;
 }
 

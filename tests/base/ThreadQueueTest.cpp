@@ -55,6 +55,23 @@ TEST(ThreadQueue, TimerRepeatsAndStopsWhenCancelled) {
     EXPECT_EQ(count, settled);
 }
 
+// A timer paced by its own schedule: a firing that runs late (here every other handler outlasts the
+// period) is followed by an early one, so the rate holds at 100 a second instead of slowing to the pace
+// of the late firings (32 in 0.4 s when each next firing is counted from the late one).
+TEST(ThreadQueue, TimerCatchesUpAfterALateFiring) {
+    ThreadQueue queue("test");
+    std::atomic<int> count{0};
+    const auto start = std::chrono::steady_clock::now();
+    auto timer = queue.timer(0.01, 0.01, [&] {
+        if (count++ % 2 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(15));
+    });
+    std::this_thread::sleep_until(start + std::chrono::milliseconds(405));
+    timer->cancel();
+    queue.sync([] {});
+    EXPECT_GE(count, 36);
+    EXPECT_LE(count, 41);
+}
+
 TEST(ThreadQueue, StopWithPendingWorkIsSafeAndSyncStillRunsItsTask) {
     auto queue = std::make_unique<ThreadQueue>("test");
     std::atomic<int> ran{0};
