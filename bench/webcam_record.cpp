@@ -1,13 +1,13 @@
 // The studio's compose step per frame, on the simulated Mac's ports: the tutorial shape (a 720p camera in
 // its framed corner over Koala's window fitted to 1920 × 1080, a stutter running, the card) with new
 // pictures from both sources on every frame, as at 30 fps, and with the same pictures again (the scaled
-// sources reused, as while a stutter composes between camera frames); a full-frame 720p camera scaled up
-// to 1080p on every frame. Target: one tutorial frame in at most 8 ms. Beside them, the two ways of
-// scaling the 720p camera to 1080p (QImage's smooth scaling, which the studio uses, and QPainter's
-// smooth transform), so that the choice stays measured. Then a second of recording, 300 frames composed as
-// they go through the recording's movie (convert and encode), against the same frames composed beforehand
-// and only encoded; targets: at least 36 frames a second and 0.8 of the encode-only rate. Last, a minute
-// of recording in real time (see BM_RecordMinuteInRealTime).
+// sources reused, as while a stutter composes between camera frames); the same in the tall shape, with
+// the camera turned; a full-frame 720p camera scaled up to 1080p on every frame. Target: one tutorial
+// frame in at most 8 ms. Beside them, Qt's two ways of scaling the 720p camera to 1080p (QImage's smooth
+// scaling and QPainter's smooth transform), which the studio's own scaling loop replaced. Then a second
+// of recording, 300 frames composed as they go through the recording's movie (convert and encode),
+// against the same frames composed beforehand and only encoded; targets: at least 36 frames a second and
+// 0.8 of the encode-only rate. Last, a minute of recording in real time (see BM_RecordMinuteInRealTime).
 #include "tandem/webcam/studio/SimulatedStudioWorld.h"
 #include "tandem/webcam/studio/WebcamStudio.h"
 
@@ -121,6 +121,14 @@ void BM_ComposeTutorialSamePictures(benchmark::State& state) {
     composeEach(state, tutorial(), false);
 }
 BENCHMARK(BM_ComposeTutorialSamePictures)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
+// The tall tutorial shape: 1080 × 1920, the camera turned, Koala's window above it.
+void BM_ComposeTallTutorialNewPictures(benchmark::State& state) {
+    WebcamSettings settings = tutorial();
+    settings.vertical = true;
+    composeEach(state, settings, true);
+}
+BENCHMARK(BM_ComposeTallTutorialNewPictures)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 
 void BM_ComposeFullFrame720pCamera(benchmark::State& state) {
     composeEach(state, WebcamSettings{}, true);
@@ -254,7 +262,7 @@ BENCHMARK(BM_RecordTutorialEncodeOnly)->Unit(benchmark::kMillisecond)->UseManual
 // one second before the end the camera flashes and Koala clicks; the decoded file gives each event's
 // offset between picture and sound against when they really happened (target at most 33 ms either way)
 // and how far that offset moved over the minute (target at most 5 ms). WEBCAM_RECORD_SECONDS shortens
-// the minute.
+// the minute; WEBCAM_RECORD_PRESET tries another preset.
 
 // Koala's sound: silence but for a click (a millisecond at 0.8) at each time asked for.
 class ClickingKoala final : public SimProcessSound {
@@ -337,6 +345,9 @@ private:
 
 class CountedMovies final : public MovieFiles {
 public:
+    explicit CountedMovies(FfmpegMovieFiles::Options options)
+        : movies(std::move(options)) {}
+
     FfmpegMovieFiles movies;
     MovieCounts counts;
 
@@ -463,13 +474,17 @@ double cpuSeconds() {
 // The studio's world on real threads and the system clock: the rig gives Koala's process and windows
 // (launched in its virtual time beforehand, then left alone), the capture is simulated on real time.
 struct RealTimeStudio {
+    explicit RealTimeStudio(FfmpegMovieFiles::Options options)
+        : options(std::move(options)) {}
+
     ScratchFolder scratch{"webcam_record_minute"};
     SimRig rig{scratch.path() / "rig"};
     SystemClock& clock = SystemClock::shared();
     std::shared_ptr<ThreadQueue> main = std::make_shared<ThreadQueue>("Tandem main");
     std::vector<std::shared_ptr<ThreadQueue>> queues;
     SimDefaults defaults;
-    CountedMovies movies;
+    FfmpegMovieFiles::Options options;
+    CountedMovies movies{options};
     std::unique_ptr<KoalaPerformanceFeed> feed;
     std::unique_ptr<SimCameras> cameras;
     std::unique_ptr<SimScreenCapture> screenCapture;
@@ -555,7 +570,10 @@ void BM_RecordMinuteInRealTime(benchmark::State& state) {
     const char* asked = std::getenv("WEBCAM_RECORD_SECONDS");
     const double seconds = asked ? std::max(4.0, std::atof(asked)) : 60.0;
     for (auto _ : state) {
-        RealTimeStudio real;
+        // WEBCAM_RECORD_PRESET tries another libx264 preset than the shipped one.
+        FfmpegMovieFiles::Options options;
+        if (const char* preset = std::getenv("WEBCAM_RECORD_PRESET")) options.preset = preset;
+        RealTimeStudio real(options);
         if (!real.make()) {
             state.SkipWithError("Koala did not start on the rig");
             break;
@@ -647,7 +665,7 @@ void BM_RecordMinuteInRealTime(benchmark::State& state) {
         state.counters["offsetAtEndMs"] = 1000 * offsets.back();
         state.counters["worstOffsetMs"] = 1000 * worst;
         state.counters["driftMs"] = 1000 * (late - early);
-        state.SetLabel("preset " + FfmpegMovieFiles::Options{}.preset);
+        state.SetLabel("preset " + options.preset);
     }
 }
 BENCHMARK(BM_RecordMinuteInRealTime)->Unit(benchmark::kSecond)->UseManualTime()->Iterations(1);
