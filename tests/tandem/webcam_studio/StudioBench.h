@@ -6,7 +6,7 @@
 #include "platform/sim/SimDefaults.h"
 #include "platform/sim/SimMovieFile.h"
 #include "platform/sim/SimRig.h"
-#include "support/KoalaFiles.h"
+#include "support/KoalaRig.h"
 #include "tandem/audio/KoalaPerformanceFeed.h"
 
 #include <gtest/gtest.h>
@@ -21,9 +21,7 @@
 namespace tandem::testing {
 
 // A studio on the simulated Mac, in virtual time, with what it shows and says collected.
-struct StudioBench {
-    KoalaFiles files;
-    SimRig rig{files.home.path() / "rig"};
+struct StudioBench : KoalaRig {
     SimDefaults defaults;
     SimMovieFiles movies;
     KoalaPerformanceFeed feed{rig.time};
@@ -32,14 +30,6 @@ struct StudioBench {
     std::vector<WebcamStudio::Picture> pictures;
     std::vector<std::optional<std::string>> problems;
 
-    MidiClientRef client = 0;
-    MidiEndpointRef source = 0;
-
-    StudioBench() {
-        files.writeSettings(R"({"midiInputChannel": 1, "midiNoteOffset": 48})");
-        rig.midi.clientCreate("Tandem", {}, &client);
-        rig.midi.sourceCreate(client, "Tandem", &source);
-    }
     ~StudioBench() {
         if (studio) studio->stop();
         rig.time.advance(0.1);
@@ -65,29 +55,6 @@ struct StudioBench {
         make();
         studio->start();
         rig.time.advance(0.5);
-    }
-
-    void launchKoala() {
-        rig.workspace.openApplication(rig.koala.location(), [](auto, auto) {});
-        rig.time.advance(1.5);
-        ASSERT_TRUE(rig.koala.running());
-    }
-    // A pad on Koala, as Tandem's MIDI plays it: after it Koala has sounded.
-    void note(int pad, int velocity) {
-        std::vector<uint8_t> bytes(64);
-        MidiPacketListBuilder builder(bytes);
-        const std::vector<uint8_t> message{uint8_t(velocity ? 0x90 : 0x80), uint8_t(48 + pad),
-                                           uint8_t(velocity)};
-        builder.add(rig.time.hostTime(), message);
-        rig.midi.received(source, builder.list());
-        rig.time.runUntilIdle();
-    }
-    void soundKoala() {
-        launchKoala();
-        note(0, 127);
-        rig.time.advance(0.05);
-        note(0, 0);
-        rig.time.advance(0.3);
     }
 
     const QImage& frame() const { return pictures.back().frame; }
