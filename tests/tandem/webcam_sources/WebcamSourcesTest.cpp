@@ -68,6 +68,9 @@ TEST(WebcamCamera, StartsAndStopsOnItsQueueCountingFramesAt30PerSecond) {
     bench.rig.time.advance(1.0 / 30);
     EXPECT_EQ(camera->latest()->argb(320, 240), 0xFFFFFFFFu);
     EXPECT_EQ(camera->latest()->argb(960, 540), 0xFFFFFFFFu);
+    // The flash is remembered at the white frame's own time, which benches match against sound.
+    ASSERT_EQ(bench.rig.cameras.flashes().size(), 1u);
+    EXPECT_EQ(bench.rig.cameras.flashes()[0], camera->latest()->time);
     bench.rig.time.advance(1.0 / 30);
     EXPECT_EQ(camera->latest()->argb(320, 240), 0xFFE02020u);
 
