@@ -52,7 +52,8 @@ public:
     virtual ~Camera() = default;
 
     virtual void start() = 0;
-    // Safe twice; after it returns no frame arrives.
+    // Safe twice; after it returns no frame arrives and the device is free for another open. A stopped
+    // camera does not start again.
     virtual void stop() = 0;
     // The newest frame (nothing before the first) and the number received; any thread.
     virtual std::shared_ptr<const VideoFrame> latest() = 0;

@@ -385,6 +385,8 @@ TEST(X11Grab, GrabsAPaintedWindowAtTheSizeAskedFor) {
         std::lock_guard guard(lock);
         latest = std::move(picture);
     };
+    std::atomic<int> stops{0};
+    handlers.onStop = [&](const Error&) { ++stops; };
     // 600 × 400 points: captured at double size, 1200 × 800.
     ScreenStreamConfiguration configuration;
     configuration.sourceRect = frame;
@@ -425,8 +427,14 @@ TEST(X11Grab, GrabsAPaintedWindowAtTheSizeAskedFor) {
         EXPECT_EQ(latest->argb(300, 400) & 0xFFFFFF, 0x0000FFu);
         EXPECT_EQ(latest->argb(10, 10) & 0xFFFFFF, 0x0000FFu);
     }
-    stream->stop();
+    EXPECT_EQ(stops, 0); // the grab replaced by the update ended on purpose
+    // Koala's window gone: the grab ends and says so; the stream still takes an update after it.
     XFreeGC(client.display, gc);
+    XDestroyWindow(client.display, window);
+    XSync(client.display, False);
+    EXPECT_TRUE(eventually([&] { return stops > 0; }, 5));
+    stream->update({0, {0, 0, 1440, 900}, 1, uint32_t(window), frame}, configuration);
+    stream->stop();
 }
 
 } // namespace

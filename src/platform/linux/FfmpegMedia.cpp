@@ -35,6 +35,7 @@ public:
     ~FfmpegCamera() override { stop(); }
 
     void start() override {
+        if (!input) return;
         input->start(
             [this](const AVFrame& picture, int64_t stamp) {
                 const double time =
@@ -48,7 +49,12 @@ public:
             },
             {});
     }
-    void stop() override { input->stop(); }
+    // A v4l2 device streams from its open until its close: closing it here lets the next open have it.
+    void stop() override {
+        if (!input) return;
+        input->stop();
+        input.reset();
+    }
     std::shared_ptr<const VideoFrame> latest() override {
         std::lock_guard guard(lock);
         return newest;
@@ -184,11 +190,17 @@ private:
                     if (auto self = weak.lock(); self && !self->isStopped()) onFrame(frame);
                 });
             },
-            [weak](int error) {
-                if (auto self = weak.lock()) {
+            // Handled on the queue: the reading thread must neither wait for the lock (`update` holds it
+            // while it joins that thread) nor hold the last reference (the stream would join itself).
+            [weak, queue = queue, generation = ++grabs](int error) {
+                queue->async([weak, generation, error] {
+                    auto self = weak.lock();
+                    if (!self) return;
                     std::lock_guard guard(self->lock);
-                    self->fail({"Tandem.FFmpeg", error, FfmpegInput::text(error)});
-                }
+                    // A grab replaced since by `update` ended on purpose.
+                    if (generation == self->grabs)
+                        self->fail({"Tandem.FFmpeg", error, FfmpegInput::text(error)});
+                });
             });
         return {};
     }
@@ -211,6 +223,7 @@ private:
     std::shared_ptr<Queue> queue;
     ScreenStreamHandlers handlers;
     std::unique_ptr<FfmpegInput> input;
+    uint64_t grabs = 0; // grabs started, so that an old one's end is told apart
     bool stopped = false;
 };
 

@@ -115,7 +115,11 @@ public:
         pa_buffer_attr attr{};
         attr.maxlength = uint32_t(-1);
         attr.fragsize = uint32_t(pa_usec_to_bytes(10000, &plan));
-        if (pa_stream_connect_record(record, source.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0 ||
+        // Timing updates give pa_stream_get_latency something to answer with, so stamps allow for it.
+        if (pa_stream_connect_record(record, source.c_str(), &attr,
+                                     pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY |
+                                                       PA_STREAM_AUTO_TIMING_UPDATE |
+                                                       PA_STREAM_INTERPOLATE_TIMING)) < 0 ||
             !waitReady(*c, record))
             return audioTapError(AudioTapFailure::start, "record: " + c->lastError());
         return {};
@@ -226,7 +230,10 @@ class PulsePlayer final : public AudioPlayer {
 public:
     explicit PulsePlayer(std::optional<uint32_t> device)
         : device(device) {}
-    ~PulsePlayer() override { stop(); }
+    ~PulsePlayer() override {
+        stop();
+        completions.sync([] {}); // every `played` is called once, also for buffers dropped here
+    }
 
     Result<void> start(double r, int ch) override {
         stop();
@@ -246,8 +253,15 @@ public:
         signalOnState(made, *connection);
         pa_stream_set_write_callback(
             made, [](pa_stream*, size_t, void* self) { static_cast<PulsePlayer*>(self)->feed(); }, this);
-        if (pa_stream_connect_playback(made, sink.empty() ? nullptr : sink.c_str(), nullptr,
-                                       pa_stream_flags_t(0), nullptr, nullptr) < 0 ||
+        // The server's default buffer is about 2 s: LISTEN would lag the performance by that much.
+        pa_buffer_attr attr{};
+        attr.maxlength = uint32_t(-1);
+        attr.tlength = uint32_t(pa_usec_to_bytes(40000, &plan));
+        attr.prebuf = uint32_t(-1);
+        attr.minreq = uint32_t(-1);
+        attr.fragsize = uint32_t(-1);
+        if (pa_stream_connect_playback(made, sink.empty() ? nullptr : sink.c_str(), &attr,
+                                       PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) < 0 ||
             !waitReady(*connection, made)) {
             const Error error{"Tandem.Media", 1, "Can't play: " + connection->lastError()};
             pa_stream_set_write_callback(made, nullptr, nullptr);

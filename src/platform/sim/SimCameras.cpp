@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace tandem {
 
@@ -35,6 +36,8 @@ struct SimCameras::Shared {
     bool flashNext = false;
     std::vector<double> flashTimes;
     int running = 0;
+    // Devices opened and not yet stopped: like a video device, a camera is one opener's at a time.
+    std::vector<std::string> held;
 
     Shared(Clock& clock, std::shared_ptr<Queue> queue)
         : clock(clock)
@@ -45,15 +48,16 @@ namespace {
 
 class SimCamera final : public Camera, public std::enable_shared_from_this<SimCamera> {
 public:
-    SimCamera(std::shared_ptr<SimCameras::Shared> shared, int width, int height)
+    SimCamera(std::shared_ptr<SimCameras::Shared> shared, std::string uniqueID, int width, int height)
         : shared(std::move(shared))
+        , uniqueID(std::move(uniqueID))
         , width(width)
         , height(height) {}
     ~SimCamera() override { stop(); }
 
     void start() override {
         std::lock_guard guard(lock);
-        if (timer) return;
+        if (timer || released) return;
         std::weak_ptr<SimCamera> weak = weak_from_this();
         timer = shared->queue->timer(1.0 / 30, 1.0 / 30, [weak] {
             if (auto self = weak.lock()) self->deliver();
@@ -61,16 +65,22 @@ public:
         std::lock_guard sharedGuard(shared->lock);
         ++shared->running;
     }
+    // Stopping gives the device back: a stopped camera does not start again.
     void stop() override {
         std::unique_ptr<Timer> ending;
+        bool releasing = false;
         {
             std::lock_guard guard(lock);
             ending = std::move(timer);
+            releasing = !std::exchange(released, true);
         }
-        if (!ending) return;
-        ending->cancel();
+        if (ending) ending->cancel();
         std::lock_guard sharedGuard(shared->lock);
-        --shared->running;
+        if (ending) --shared->running;
+        if (releasing) {
+            auto held = std::find(shared->held.begin(), shared->held.end(), uniqueID);
+            if (held != shared->held.end()) shared->held.erase(held);
+        }
     }
     std::shared_ptr<const VideoFrame> latest() override {
         std::lock_guard guard(lock);
@@ -107,9 +117,11 @@ private:
     }
 
     std::shared_ptr<SimCameras::Shared> shared;
+    const std::string uniqueID;
     const int width, height;
     std::mutex lock;
     std::unique_ptr<Timer> timer;
+    bool released = false;
     std::shared_ptr<const VideoFrame> newest;
     uint64_t frames = 0;
 };
@@ -173,7 +185,11 @@ Result<std::shared_ptr<Camera>> SimCameras::open(const CameraDevice& wanted) {
         case Behaviour::ready:
             break;
         }
-        return std::shared_ptr<Camera>(std::make_shared<SimCamera>(shared, device.width, device.height));
+        if (std::ranges::find(shared->held, wanted.uniqueID) != shared->held.end())
+            return mediaError(MediaFailure::inUse, "Device or resource busy");
+        shared->held.push_back(wanted.uniqueID);
+        return std::shared_ptr<Camera>(
+            std::make_shared<SimCamera>(shared, wanted.uniqueID, device.width, device.height));
     }
     return mediaError(MediaFailure::failed, "The camera " + wanted.name + " is not connected.");
 }

@@ -14,7 +14,7 @@ namespace tandem {
 // the frame number as a strip of 32 bits across the top (bit 0 leftmost, white = 1), an asymmetric
 // marker (a red square left of centre in the upper half, a small blue one right of centre in the
 // lower half) on grey, and a white flash on demand. Devices can be absent, in use, denied or give
-// nothing readable.
+// nothing readable; as with a video device, an opened camera is busy for any other open until stopped.
 class SimCameras final : public Cameras {
 public:
     enum class Behaviour { ready, inUse, denied, unreadable };

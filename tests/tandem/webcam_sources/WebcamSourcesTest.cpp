@@ -74,7 +74,12 @@ TEST(WebcamCamera, StartsAndStopsOnItsQueueCountingFramesAt30PerSecond) {
     bench.rig.time.advance(1.0 / 30);
     EXPECT_EQ(camera->latest()->argb(320, 240), 0xFFE02020u);
 
+    // Like a video device, the camera is one opener's until stopped, and free as soon as stop returns.
+    auto second = WebcamCamera::open(bench.rig.cameras, device, queue);
+    ASSERT_FALSE(second);
+    EXPECT_EQ(second.error().description, device.name + " is in use by another app");
     camera->stop();
+    EXPECT_TRUE(WebcamCamera::open(bench.rig.cameras, device, queue));
     camera->stop();
     bench.rig.time.advance(1.0);
     const uint64_t stopped = camera->count();
@@ -338,6 +343,22 @@ TEST(WebcamMonitor, PlaysOnTheChosenOutputDroppingPastFivePending) {
         monitor.play(SampleBuffer::makeFloat(44100, 1, 0));
         bench.rig.time.advance(0.1);
         EXPECT_EQ(bench.rig.audioOutputs.played(0), before + 1);
+    }
+    {
+        SCOPED_TRACE("a new format while buffers wait lets go of them; closed, a late buffer starts nothing");
+        WebcamMonitor monitor(bench.rig.audioOutputs, std::nullopt);
+        bench.rig.audioOutputs.setStalled(true);
+        for (int i = 0; i < 3; ++i)
+            monitor.play(buffer);
+        EXPECT_EQ(monitor.pending(), 3);
+        monitor.play(SampleBuffer::makeFloat(44100, 1, 441));
+        EXPECT_EQ(monitor.pending(), 1);
+        EXPECT_EQ(bench.rig.audioOutputs.running(0), 1);
+        monitor.close();
+        monitor.play(buffer);
+        EXPECT_FALSE(monitor.running());
+        EXPECT_EQ(bench.rig.audioOutputs.running(0), 0);
+        bench.rig.audioOutputs.setStalled(false);
     }
     EXPECT_EQ(bench.rig.audioOutputs.running(0), 0); // the monitor's end stops its player
 }

@@ -166,9 +166,15 @@ TEST(WebcamStudioSources, ReopenRules) {
                           bench.rig.microphones.running(), bench.rig.screenCapture.streams().size());
     };
     {
-        SCOPED_TRACE("the first camera by rank: the external one; choosing the built-in reopens it");
+        SCOPED_TRACE("the first camera by rank: the external one; naming it reopens that same device, "
+                     "free again as soon as it is stopped; choosing the built-in reopens it");
         ASSERT_FALSE(bench.pictures.empty());
         EXPECT_EQ(bench.frame().pixel(960, 540) & 0xFFFFFF, 0x404040u);
+        (void)bench.studio->update(true, [](WebcamSettings& s) { s.camera = "ext"; });
+        bench.rig.time.advance(0.3);
+        EXPECT_TRUE(bench.studio->hasCamera());
+        EXPECT_EQ(bench.rig.cameras.running(), 1);
+        EXPECT_FALSE(bench.said("Logitech BRIO is in use by another app"));
         (void)bench.studio->update(true, [](WebcamSettings& s) { s.camera = "0x8020000005ac8514"; });
         bench.rig.time.advance(0.3);
         EXPECT_EQ(bench.rig.cameras.running(), 1);

@@ -20,8 +20,9 @@ void WebcamCamera::start() {
     queue->async([camera = camera] { camera->start(); });
 }
 
+// Waits for the stop, so the device is free when the studio opens a camera right after.
 void WebcamCamera::stop() {
-    queue->async([camera = camera] { camera->stop(); });
+    queue->sync([camera = camera] { camera->stop(); });
 }
 
 std::shared_ptr<const VideoFrame> WebcamCamera::latest() {

@@ -20,8 +20,10 @@ void WebcamMicrophone::start() {
     queue->async([microphone = microphone] { microphone->start(); });
 }
 
+// Waits for the stop on the sound's queue: once it returns no buffer of this microphone is being
+// handled or will be, so the next source never shares the sound chain with it.
 void WebcamMicrophone::stop() {
-    queue->async([microphone = microphone] { microphone->stop(); });
+    queue->sync([microphone = microphone] { microphone->stop(); });
 }
 
 } // namespace tandem

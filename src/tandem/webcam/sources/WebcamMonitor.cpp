@@ -8,25 +8,27 @@ WebcamMonitor::WebcamMonitor(AudioOutputs& outputs, const std::optional<std::str
     : player(outputs.makePlayer(deviceUID ? WebcamAudioOutputs::id(outputs, *deviceUID) : std::nullopt)) {}
 
 WebcamMonitor::~WebcamMonitor() {
-    stop();
+    close();
 }
 
 void WebcamMonitor::play(const SampleBuffer& buffer) {
     if (buffer.format != SampleBuffer::Format::float32 || buffer.frames == 0 || buffer.channels < 1 ||
         !(buffer.rate > 0))
         return;
-    std::lock_guard guard(state->lock);
-    if (!player) return;
+    std::lock_guard playing(playerLock);
+    if (!player || closed) return;
     const std::pair<double, int> wanted{buffer.rate, buffer.channels};
     if (!isRunning || format != wanted) {
-        if (isRunning) player->stop();
-        isRunning = false;
+        stopPlayer();
         if (!player->start(buffer.rate, buffer.channels)) return;
         isRunning = true;
         format = wanted;
     }
-    if (state->pending > maxPending) return;
-    ++state->pending;
+    {
+        std::lock_guard guard(state->lock);
+        if (state->pending > maxPending) return;
+        ++state->pending;
+    }
     std::weak_ptr<State> weak = state;
     player->schedule(buffer, [weak] {
         if (auto shared = weak.lock()) {
@@ -36,15 +38,22 @@ void WebcamMonitor::play(const SampleBuffer& buffer) {
     });
 }
 
-void WebcamMonitor::stop() {
-    // The player's completions take the state's lock: stop it outside that lock.
-    {
-        std::lock_guard guard(state->lock);
-        if (!isRunning) return;
-        isRunning = false;
-        format.reset();
-    }
+void WebcamMonitor::stopPlayer() {
+    if (!isRunning) return;
+    isRunning = false;
+    format.reset();
     player->stop();
+}
+
+void WebcamMonitor::stop() {
+    std::lock_guard playing(playerLock);
+    stopPlayer();
+}
+
+void WebcamMonitor::close() {
+    std::lock_guard playing(playerLock);
+    closed = true;
+    stopPlayer();
 }
 
 int WebcamMonitor::pending() {
@@ -53,7 +62,7 @@ int WebcamMonitor::pending() {
 }
 
 bool WebcamMonitor::running() {
-    std::lock_guard guard(state->lock);
+    std::lock_guard playing(playerLock);
     return isRunning;
 }
 

@@ -23,20 +23,30 @@ public:
     void play(const SampleBuffer& buffer);
     // Stops the player; a later `play` starts it again.
     void stop();
+    // Stops the player for good: a `play` already on its way when the studio swaps monitors does not
+    // start it again.
+    void close();
 
     // Buffers scheduled and not yet played.
     int pending();
     bool running();
 
 private:
+    void stopPlayer(); // playerLock held
+
     struct State {
         std::mutex lock;
         int pending = 0;
     };
     std::shared_ptr<State> state = std::make_shared<State>();
-    std::unique_ptr<AudioPlayer> player; // guarded by state->lock
+    // Every call into the player, from the audio queue and from the studio's setup queue, is made under
+    // playerLock; the player's completions take only the state's lock, so a player that completes
+    // dropped buffers inside `stop` cannot deadlock with it.
+    std::mutex playerLock;
+    std::unique_ptr<AudioPlayer> player;
     std::optional<std::pair<double, int>> format;
     bool isRunning = false;
+    bool closed = false;
 };
 
 } // namespace tandem

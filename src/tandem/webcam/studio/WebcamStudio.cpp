@@ -127,7 +127,7 @@ WebcamStudio::~WebcamStudio() {
         std::lock_guard guard(writerLock);
         writer.reset(); // an unfinished recording is cancelled and its file removed
     }
-    if (monitor) monitor->stop();
+    if (monitor) monitor->close();
     closeCamera();
     closeAudio();
     stutterTouch->stop();
@@ -349,7 +349,7 @@ void WebcamStudio::restartMonitor() {
         std::lock_guard guard(monitorLock);
         previous = std::exchange(monitor, fresh);
     }
-    if (previous) previous->stop();
+    if (previous) previous->close();
 }
 
 bool WebcamStudio::hasCamera() {
