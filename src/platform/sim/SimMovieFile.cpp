@@ -53,10 +53,37 @@ void SimMovieFile::endSession(double time) {
 }
 
 void SimMovieFile::finish(std::function<void(bool)> completion) {
-    bool written = false;
     {
         std::lock_guard guard(lock);
         ++finishes;
+        if (finishHeld) {
+            heldFinishes.push_back(std::move(completion));
+            return;
+        }
+    }
+    complete(std::move(completion));
+}
+
+void SimMovieFile::holdFinish() {
+    std::lock_guard guard(lock);
+    finishHeld = true;
+}
+
+void SimMovieFile::releaseFinish() {
+    std::vector<std::function<void(bool)>> waiting;
+    {
+        std::lock_guard guard(lock);
+        finishHeld = false;
+        waiting.swap(heldFinishes);
+    }
+    for (auto& completion : waiting)
+        complete(std::move(completion));
+}
+
+void SimMovieFile::complete(std::function<void(bool)> completion) {
+    bool written = false;
+    {
+        std::lock_guard guard(lock);
         if (!done && !dropped && !failure) {
             done = true;
             std::ofstream out(file, std::ios::binary | std::ios::trunc);
@@ -152,8 +179,14 @@ Result<std::shared_ptr<MovieFile>> SimMovieFiles::create(const std::filesystem::
     ::close(descriptor);
     auto movie = std::make_shared<SimMovieFile>(path, settings);
     std::lock_guard guard(lock);
+    if (holding) movie->holdFinish();
     files.push_back(movie);
     return std::shared_ptr<MovieFile>(movie);
+}
+
+void SimMovieFiles::holdFinishes(bool hold) {
+    std::lock_guard guard(lock);
+    holding = hold;
 }
 
 void SimMovieFiles::failNextCreate(Error error) {

@@ -2,6 +2,7 @@
 
 #include "platform/MovieFile.h"
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -38,6 +39,9 @@ public:
     void setVideoReady(bool ready);
     void setAudioReady(bool ready);
     void fail(Error error);
+    // On demand: a finish waits, file unwritten, until released, as an encoder still writing its index.
+    void holdFinish();
+    void releaseFinish();
 
     // What was written.
     const std::filesystem::path& path() const { return file; }
@@ -64,6 +68,10 @@ private:
     bool done = false;
     bool dropped = false;
     int finishes = 0;
+    bool finishHeld = false;
+    std::vector<std::function<void(bool)>> heldFinishes;
+
+    void complete(std::function<void(bool)> completion);
 };
 
 // Makes SimMovieFiles and keeps each one for the test to look at.
@@ -74,6 +82,8 @@ public:
 
     // The next create fails with this error (once).
     void failNextCreate(Error error);
+    // Files made from now on hold their finish until released (SimMovieFile::releaseFinish).
+    void holdFinishes(bool hold);
 
     std::vector<std::shared_ptr<SimMovieFile>> made() const;
     std::shared_ptr<SimMovieFile> last() const;
@@ -81,6 +91,7 @@ public:
 private:
     mutable std::mutex lock;
     std::optional<Error> nextFailure;
+    bool holding = false;
     std::vector<std::shared_ptr<SimMovieFile>> files;
 };
 

@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 namespace tandem {
 namespace {
@@ -338,20 +340,31 @@ TEST(WebcamStudioRecording, SecondStopCompletesWithNoneAndNoFrameLeavesNoFile) {
         EXPECT_FALSE(std::filesystem::exists(*path));
     }
     {
-        SCOPED_TRACE("stopping the studio finishes the recording and keeps its file");
+        SCOPED_TRACE("stopping the studio finishes the recording and keeps its file; an ending program "
+                     "can wait while the movie is written");
         StudioBench bench;
         WebcamSettings settings = plainSettings();
         settings.vertical = true;
         settings.folder = (bench.files.home.path() / "Takes" / "Today").string();
         bench.start(settings);
+        bench.movies.holdFinishes(true);
         auto path = bench.studio->startRecording();
         ASSERT_TRUE(path);
         EXPECT_EQ(path->parent_path(), bench.files.home.path() / "Takes" / "Today");
         EXPECT_TRUE(path->filename().string().ends_with(" 9x16.mp4"));
         bench.rig.time.advance(0.5);
+        EXPECT_TRUE(bench.studio->waitForRecordings(0)); // recording, nothing being finished
         bench.studio->stop();
         bench.rig.time.runUntilIdle();
         EXPECT_FALSE(bench.studio->recording());
+        EXPECT_FALSE(bench.studio->waitForRecordings(0.02));
+        EXPECT_FALSE(bench.movies.last()->finished());
+        std::thread encoder([movie = bench.movies.last()] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            movie->releaseFinish();
+        });
+        EXPECT_TRUE(bench.studio->waitForRecordings(10));
+        encoder.join();
         EXPECT_TRUE(bench.movies.last()->finished());
         EXPECT_TRUE(std::filesystem::exists(*path));
         EXPECT_EQ(bench.movies.last()->frames().front().width, 1080);

@@ -35,6 +35,8 @@
 #include <QPixmap>
 #include <QTimer>
 
+#include <cstdio>
+
 namespace tandem {
 
 QIcon tandemIcon() {
@@ -43,6 +45,10 @@ QIcon tandemIcon() {
         icon.addPixmap(QPixmap::fromImage(TandemArtwork::icon(pixels)));
     return icon;
 }
+
+// How long an ending Tandem waits for a recording to be written out: a long 1080p take's index is
+// rewritten to the front of its file, a few seconds at most.
+constexpr double recordingGraceSeconds = 20;
 
 int runApplication(int& argc, char** argv) {
     QApplication qt(argc, argv);
@@ -125,8 +131,11 @@ int runApplication(int& argc, char** argv) {
     webcam.install(*app);
 
     desktop.onWillTerminate = [app, &webcam] {
-        // A recording in progress is finished, so its file is kept.
+        // A recording in progress is finished, so its file is kept; the process waits while its movie
+        // writes the index, or the file would be cut off unplayable.
         webcam.close();
+        if (!webcam.waitForRecordings(recordingGraceSeconds))
+            std::fprintf(stderr, "Tandem: a recording was still being written when Tandem ended\n");
         app->applicationWillTerminate();
     };
     // Claimed before looking: when another copy holds the name, the workspace lists that one, and

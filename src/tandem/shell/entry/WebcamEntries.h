@@ -53,6 +53,8 @@ public:
         window.reset();
         if (control) control->stop();
     }
+    // Before the program ends: waits up to `seconds` for recordings still being written out.
+    bool waitForRecordings(double seconds) { return !control || control->get()->waitForRecordings(seconds); }
 
     QtWebcamWindow* webcam() const { return window.get(); }
     const std::shared_ptr<StudioWebcamControl>& studio() const { return control; }

@@ -169,7 +169,7 @@ void WebcamStudio::stop() {
         ending = std::move(writer);
     }
     // A file that has frames stays on disk.
-    if (ending) ending->finish([ending](bool) mutable { ending.reset(); });
+    if (ending) finishInBackground(std::move(ending));
     if (timer) timer->cancel();
     timer.reset();
     const bool wasRunning = isRunning.exchange(false);
@@ -621,7 +621,7 @@ Result<std::filesystem::path> WebcamStudio::startRecording() {
         lastURL = path;
     }
     // A recording still running is finished, not thrown away.
-    if (previous) previous->finish([previous](bool) mutable { previous.reset(); });
+    if (previous) finishInBackground(std::move(previous));
     return path;
 }
 
@@ -639,13 +639,34 @@ void WebcamStudio::stopRecording(std::function<void(std::optional<std::filesyste
         return;
     }
     const std::filesystem::path path = ending->url();
-    // The writer stays alive until its movie has finished.
-    ending->finish([main, done, path, ending](bool written) mutable {
+    finishInBackground(std::move(ending), [main, done, path](bool written) {
         main->async([done, path, written] {
             if (done) done(written ? std::optional(path) : std::nullopt);
         });
-        ending.reset();
     });
+}
+
+void WebcamStudio::finishInBackground(std::shared_ptr<WebcamWriter> ending, std::function<void(bool)> then) {
+    {
+        std::lock_guard guard(finishing->lock);
+        ++finishing->count;
+    }
+    // The writer stays alive until its movie has finished, and through a finish that completes at once.
+    const std::shared_ptr<WebcamWriter> writing = ending;
+    writing->finish(
+        [ending = std::move(ending), then = std::move(then), tracker = finishing](bool written) mutable {
+            ending.reset();
+            if (then) then(written);
+            std::lock_guard guard(tracker->lock);
+            --tracker->count;
+            tracker->done.notify_all();
+        });
+}
+
+bool WebcamStudio::waitForRecordings(double seconds) {
+    std::unique_lock guard(finishing->lock);
+    return finishing->done.wait_for(guard, std::chrono::duration<double>(std::max(0.0, seconds)),
+                                    [this] { return finishing->count == 0; });
 }
 
 bool WebcamStudio::recording() const {

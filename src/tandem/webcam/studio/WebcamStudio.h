@@ -32,6 +32,7 @@
 #include <QSizeF>
 
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -138,6 +139,10 @@ public:
     void stopRecording(std::function<void(std::optional<std::filesystem::path>)> done);
     bool recording() const;
     std::optional<std::filesystem::path> recordingURL() const;
+    // Waits up to `seconds` until every recording asked to finish (by `stop`, `stopRecording` or a new
+    // `startRecording`) has been written out; false when one is still being written. For a program about
+    // to end: a movie cut off while it writes its index is no movie.
+    bool waitForRecordings(double seconds);
 
     // Every sound buffer of the active source, on that source's queue; returns the processed buffer.
     SampleBuffer handleAudio(const SampleBuffer& buffer);
@@ -166,6 +171,8 @@ public:
 private:
     explicit WebcamStudio(World world);
 
+    // Finishes `ending` on its movie's thread, counted until it is written; `then` gets the outcome.
+    void finishInBackground(std::shared_ptr<WebcamWriter> ending, std::function<void(bool)> then = {});
     void configureSound(const WebcamSettings& settings);
     void report(std::optional<std::string> message);
 
@@ -211,6 +218,14 @@ private:
     mutable std::mutex writerLock;
     std::shared_ptr<WebcamWriter> writer;
     std::optional<std::filesystem::path> lastURL;
+
+    // Recordings being finished; shared with their completions, which may outlive the studio.
+    struct Finishing {
+        std::mutex lock;
+        std::condition_variable done;
+        int count = 0;
+    };
+    std::shared_ptr<Finishing> finishing = std::make_shared<Finishing>();
 
     // The compose queue's own.
     FrameRenderer renderer;
