@@ -27,6 +27,17 @@ pa_sample_spec floatFormat(uint32_t r, int c) {
     return plan;
 }
 
+// Playback that follows the performance: 40 ms buffered, where the server's default is about 2 s.
+pa_buffer_attr closePlayback(const pa_sample_spec& plan) {
+    pa_buffer_attr attr{};
+    attr.maxlength = uint32_t(-1);
+    attr.tlength = uint32_t(pa_usec_to_bytes(40000, &plan));
+    attr.prebuf = uint32_t(-1);
+    attr.minreq = uint32_t(-1);
+    attr.fragsize = uint32_t(-1);
+    return attr;
+}
+
 // With the lock held: waits until the stream is ready or has failed.
 bool waitReady(pulse::Connection& c, pa_stream* stream) {
     for (;;) {
@@ -85,12 +96,7 @@ public:
             playback = pa_stream_new(c->context(), "Tandem LISTEN", &plan, nullptr);
             if (!playback) return audioTapError(AudioTapFailure::output, c->lastError());
             signalOnState(playback, *c);
-            pa_buffer_attr attr{};
-            attr.maxlength = uint32_t(-1);
-            attr.tlength = uint32_t(pa_usec_to_bytes(40000, &plan));
-            attr.prebuf = uint32_t(-1);
-            attr.minreq = uint32_t(-1);
-            attr.fragsize = uint32_t(-1);
+            const pa_buffer_attr attr = closePlayback(plan);
             if (pa_stream_connect_playback(playback, output.empty() ? nullptr : output.c_str(), &attr,
                                            PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) < 0 ||
                 !waitReady(*c, playback))
@@ -253,13 +259,7 @@ public:
         signalOnState(made, *connection);
         pa_stream_set_write_callback(
             made, [](pa_stream*, size_t, void* self) { static_cast<PulsePlayer*>(self)->feed(); }, this);
-        // The server's default buffer is about 2 s: LISTEN would lag the performance by that much.
-        pa_buffer_attr attr{};
-        attr.maxlength = uint32_t(-1);
-        attr.tlength = uint32_t(pa_usec_to_bytes(40000, &plan));
-        attr.prebuf = uint32_t(-1);
-        attr.minreq = uint32_t(-1);
-        attr.fragsize = uint32_t(-1);
+        const pa_buffer_attr attr = closePlayback(plan);
         if (pa_stream_connect_playback(made, sink.empty() ? nullptr : sink.c_str(), &attr,
                                        PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) < 0 ||
             !waitReady(*connection, made)) {
