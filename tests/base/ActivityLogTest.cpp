@@ -86,12 +86,5 @@ TEST(ActivityLog, AnUnwritableLogDropsTheLineButNotTheCaller) {
     EXPECT_EQ(ScratchHome::read(other.path() / "Library"), "not a folder");
 }
 
-TEST(ActivityLog, TimestampIsIso8601UtcToTheSecond) {
-    using namespace std::chrono;
-    auto time =
-        sys_days{year{2026} / December / 6} + hours{19} + minutes{52} + seconds{40} + milliseconds{999};
-    EXPECT_EQ(ActivityLog::timestamp(time_point_cast<system_clock::duration>(time)), "2026-12-06T19:52:40Z");
-}
-
 } // namespace
 } // namespace tandem

@@ -29,24 +29,6 @@ TEST(SimTime, RunsDueWorkInTimeThenSubmissionOrderAcrossQueues) {
     EXPECT_EQ(log[4], "b0.5");
 }
 
-TEST(SimTime, WorkScheduledFromTasksRunsAtItsOwnTimeAndClockReadsDueTime) {
-    SimTime time;
-    auto queue = time.makeQueue("q");
-    std::vector<double> seen;
-    queue->after(1, [&] {
-        seen.push_back(time.uptime());
-        queue->after(0.25, [&] { seen.push_back(time.uptime()); });
-        queue->async([&] { seen.push_back(time.uptime()); });
-    });
-    time.advance(2);
-    ASSERT_EQ(seen.size(), 3u);
-    EXPECT_DOUBLE_EQ(seen[0], 1.0);
-    EXPECT_DOUBLE_EQ(seen[1], 1.0);
-    EXPECT_DOUBLE_EQ(seen[2], 1.25);
-    EXPECT_DOUBLE_EQ(time.now(), 2.0);
-    EXPECT_EQ(time.pendingCount(), 0u);
-}
-
 TEST(SimTime, TimersRepeatUntilCancelledOrDropped) {
     SimTime time;
     auto queue = time.makeQueue("q");

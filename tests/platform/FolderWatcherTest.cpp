@@ -110,44 +110,5 @@ TEST(InotifyFolderWatcher, CancellingStopsEventsAndMissingFoldersAreRefused) {
     EXPECT_EQ(events.settled(), seen);
 }
 
-TEST(SimFolderWatcher, ChangesReachTheWatchesOfThatFolderOnTheirQueue) {
-    ScratchFolder scratch("tandem-watch");
-    SimTime time;
-    auto main = time.makeQueue("main");
-    Events song, sampler;
-    SimFolderWatcher watcher;
-    fs::create_directories(scratch.path() / "sampler");
-    auto songWatch = watcher.watch(scratch.path(), main, song.handler());
-    auto samplerWatch = watcher.watch(scratch.path() / "sampler/", main, sampler.handler());
-    ASSERT_TRUE(songWatch && samplerWatch);
-    EXPECT_FALSE(watcher.watch(scratch.path() / "missing", main, song.handler()));
-    EXPECT_EQ(watcher.watches(), 2u);
-
-    watcher.changed(scratch.path() / "sampler");
-    EXPECT_EQ(sampler.seen(), 0); // delivered on the queue, not inline
-    time.advance(0.001);
-    EXPECT_EQ(sampler.seen(), 1);
-    EXPECT_EQ(song.seen(), 0);
-
-    // An event already queued when the watch goes is not delivered.
-    watcher.changed(scratch.path());
-    songWatch.reset();
-    time.advance(0.001);
-    EXPECT_EQ(song.seen(), 0);
-    EXPECT_EQ(watcher.watches(), 1u);
-
-    // A folder replaced under the same path: the old watch stays with the folder that went away.
-    fs::rename(scratch.path() / "sampler", scratch.path() / "old");
-    fs::create_directories(scratch.path() / "sampler");
-    watcher.changed(scratch.path() / "sampler");
-    time.advance(0.001);
-    EXPECT_EQ(sampler.seen(), 1);
-    auto fresh = watcher.watch(scratch.path() / "sampler", main, sampler.handler());
-    watcher.changed(scratch.path() / "sampler");
-    time.advance(0.001);
-    EXPECT_EQ(sampler.seen(), 2);
-    EXPECT_EQ(watcher.made(), 3u);
-}
-
 } // namespace
 } // namespace tandem

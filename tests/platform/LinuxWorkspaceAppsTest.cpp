@@ -111,10 +111,6 @@ TEST(LinuxWorkspace, AnApplicationIsTheFirstExecutableOfItsNamesOnThePath) {
         EXPECT_EQ(workspace.urlForApplication("com.elf-audio.koala-mac"), first / "Koala-Beta");
         EXPECT_FALSE(workspace.urlForApplication("com.example.other").has_value());
     }
-    {
-        ScopedPath path(second.string());
-        EXPECT_EQ(workspace.urlForApplication("com.elf-audio.koala-mac"), second / "koala");
-    }
     ScopedPath empty((home.path() / "nothing").string());
     EXPECT_FALSE(workspace.urlForApplication("com.elf-audio.koala-mac").has_value());
 }
@@ -128,7 +124,7 @@ TEST(LinuxWorkspace, OpensAProgramFromThePathAsksItToQuitAndNoticesItsLaunchAndE
     ScopedPath path((home.path() / "bin").string() + ":/usr/bin:/bin");
     LinuxWorkspace workspace(LinuxWorkspace::Names{{"com.test.koala", "tandemkoala"}});
     auto queue = std::make_shared<ThreadQueue>("workspace");
-    Notices launches, terminations, ignored;
+    Notices launches, terminations;
     auto launchToken = workspace.observe(WorkspaceNotice::didLaunch, queue, launches.handler());
     auto endToken = workspace.observe(WorkspaceNotice::didTerminate, queue, terminations.handler());
 
@@ -157,14 +153,11 @@ TEST(LinuxWorkspace, OpensAProgramFromThePathAsksItToQuitAndNoticesItsLaunchAndE
     EXPECT_TRUE(eventually([&] { return terminations.has(ended); }));
     EXPECT_TRUE(std::filesystem::exists(marker));
     EXPECT_FALSE(workspace.terminate(0));
-    EXPECT_FALSE(workspace.terminate(-1));
     // Reaped by the workspace: no longer listed, and the number takes no signal.
     EXPECT_TRUE(eventually([&] { return !workspace.application(pid) && !workspace.terminate(pid); }));
 
     // Once its token is gone, an observer hears nothing more.
     launchToken.reset();
-    auto silentToken = workspace.observe(WorkspaceNotice::didTerminate, queue, ignored.handler());
-    silentToken.reset();
     Opened again = open(workspace, *location);
     ASSERT_TRUE(again.application.has_value());
     std::this_thread::sleep_for(std::chrono::duration<double>(LinuxWorkspace::pollInterval * 3));
@@ -172,7 +165,6 @@ TEST(LinuxWorkspace, OpensAProgramFromThePathAsksItToQuitAndNoticesItsLaunchAndE
     std::this_thread::sleep_for(std::chrono::duration<double>(LinuxWorkspace::pollInterval * 3));
     queue->sync([] {});
     EXPECT_EQ(launches.count(), 1u);
-    EXPECT_EQ(ignored.count(), 0u);
 }
 
 TEST(LinuxWorkspace, OpeningAMissingProgramFailsWithTheReason) {

@@ -62,19 +62,6 @@ TEST(MidiPacketList, AddFailsCleanlyWhenTheBufferIsFull) {
     EXPECT_EQ(none.list().count(), 0u);
 }
 
-TEST(MidiPacketList, AnEmptyPacketJoinsThePreviousOneWithoutTouchingItsBytes) {
-    std::array<uint8_t, 256> buffer{};
-    MidiPacketListBuilder builder(buffer);
-    const std::vector<uint8_t> on{0x90, 0x24, 0x7F}, off{0x80, 0x24, 0x00};
-    ASSERT_TRUE(builder.add(5, on));
-    ASSERT_TRUE(builder.add(5, off));
-    ASSERT_TRUE(builder.add(5, std::span<const uint8_t>{})); // no pointer at all behind it
-    std::vector<std::vector<uint8_t>> packets;
-    builder.list().forEach(
-        [&](const MidiPacketList::Packet& packet) { packets.push_back(bytesOf(packet.data)); });
-    EXPECT_EQ(packets, (std::vector<std::vector<uint8_t>>{{0x90, 0x24, 0x7F, 0x80, 0x24, 0x00}}));
-}
-
 TEST(MidiPacketList, SameTimeStampMergesExceptSysEx) {
     std::array<uint8_t, 256> buffer{};
     MidiPacketListBuilder builder(buffer);
@@ -100,6 +87,19 @@ TEST(MidiPacketList, ReadingAMalformedListNeverRunsPastItsBytes) {
     MidiPacketList(copy).forEach([&](auto&) { ++seen; });
     EXPECT_EQ(seen, 0);
     EXPECT_EQ(MidiPacketList(std::span<const uint8_t>(copy).first(2)).count(), 0u);
+}
+
+TEST(MidiPacketList, AnEmptyPacketJoinsThePreviousOneWithoutTouchingItsBytes) {
+    std::array<uint8_t, 256> buffer{};
+    MidiPacketListBuilder builder(buffer);
+    const std::vector<uint8_t> on{0x90, 0x24, 0x7F}, off{0x80, 0x24, 0x00};
+    ASSERT_TRUE(builder.add(5, on));
+    ASSERT_TRUE(builder.add(5, off));
+    ASSERT_TRUE(builder.add(5, std::span<const uint8_t>{})); // no pointer at all behind it
+    std::vector<std::vector<uint8_t>> packets;
+    builder.list().forEach(
+        [&](const MidiPacketList::Packet& packet) { packets.push_back(bytesOf(packet.data)); });
+    EXPECT_EQ(packets, (std::vector<std::vector<uint8_t>>{{0x90, 0x24, 0x7F, 0x80, 0x24, 0x00}}));
 }
 
 } // namespace

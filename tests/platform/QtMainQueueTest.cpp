@@ -75,23 +75,6 @@ TEST(QtMainQueue, RunsOnTheGuiThreadInTimeOrderThenSubmissionOrder) {
     EXPECT_EQ(late.read(), (Steps{"before its time", "due at 5 ms", "after its time"}));
 }
 
-TEST(QtMainQueue, AfterIsNeverEarlyByTheSteadyClock) {
-    QtMainQueue queue("main");
-    // Fractions of a millisecond too, where a timer rounded to whole milliseconds would be early.
-    const std::vector<double> delays = {0.0004, 0.0011, 0.0017, 0.0029, 0.0043, 0.0101, 0.0257};
-    for (int round = 0; round < 5; ++round) {
-        std::vector<double> waited(delays.size(), -1);
-        for (size_t i = 0; i < delays.size(); ++i) {
-            queue.after(delays[i], [&waited, i, asked = Steady::now()] {
-                waited[i] = std::chrono::duration<double>(Steady::now() - asked).count();
-            });
-        }
-        ASSERT_TRUE(spinUntil([&] { return std::count(waited.begin(), waited.end(), -1) == 0; }));
-        for (size_t i = 0; i < delays.size(); ++i)
-            EXPECT_GE(waited[i], delays[i]);
-    }
-}
-
 TEST(QtMainQueue, SyncFromAnotherThreadWaitsForTheGuiThreadOrRunsOnTheCallerOnceTheQueueStops) {
     QtMainQueue queue("main");
     Trace trace;
@@ -123,28 +106,6 @@ TEST(QtMainQueue, SyncFromAnotherThreadWaitsForTheGuiThreadOrRunsOnTheCallerOnce
     queue.async([&] { later = true; });
     spinFor(0.02);
     EXPECT_FALSE(later) << "a stopped queue runs nothing";
-}
-
-TEST(QtMainQueue, TimerRepeatsUntilCancelledEvenFromInsideItsOwnHandler) {
-    QtMainQueue queue("main");
-    int count = 0;
-    std::unique_ptr<Timer> timer;
-    timer = queue.timer(0, 0.002, [&] {
-        if (++count == 3) timer->cancel();
-    });
-    ASSERT_TRUE(spinUntil([&] { return count >= 3; }));
-    spinFor(0.03);
-    EXPECT_EQ(count, 3);
-    EXPECT_TRUE(timer->isCancelled());
-    EXPECT_EQ(queue.pendingCount(), 0u) << "the cancelled timer's next firing left the queue";
-
-    // Destroying a timer stops it and takes its waiting firing along, however far off.
-    int fired = 0;
-    auto once = queue.timer(0, 1e9, [&] { ++fired; });
-    ASSERT_TRUE(spinUntil([&] { return fired == 1; }));
-    EXPECT_EQ(queue.pendingCount(), 1u);
-    once.reset();
-    EXPECT_EQ(queue.pendingCount(), 0u);
 }
 
 TEST(QtMainQueue, TakesTurnsWithQtsOwnEventsButNeverRunsInsideATask) {
@@ -194,6 +155,45 @@ TEST(QtMainQueue, WorkLeftBehindByAQueueThatIsGoneIsDroppedSafely) {
     std::thread([held = std::move(shared)]() mutable { held.reset(); }).join();
     spinFor(0.02);
     EXPECT_EQ(ran, 0);
+}
+
+TEST(QtMainQueue, AfterIsNeverEarlyByTheSteadyClock) {
+    QtMainQueue queue("main");
+    // Fractions of a millisecond too, where a timer rounded to whole milliseconds would be early.
+    const std::vector<double> delays = {0.0004, 0.0011, 0.0017, 0.0029, 0.0043, 0.0101, 0.0257};
+    for (int round = 0; round < 5; ++round) {
+        std::vector<double> waited(delays.size(), -1);
+        for (size_t i = 0; i < delays.size(); ++i) {
+            queue.after(delays[i], [&waited, i, asked = Steady::now()] {
+                waited[i] = std::chrono::duration<double>(Steady::now() - asked).count();
+            });
+        }
+        ASSERT_TRUE(spinUntil([&] { return std::count(waited.begin(), waited.end(), -1) == 0; }));
+        for (size_t i = 0; i < delays.size(); ++i)
+            EXPECT_GE(waited[i], delays[i]);
+    }
+}
+
+TEST(QtMainQueue, TimerRepeatsUntilCancelledEvenFromInsideItsOwnHandler) {
+    QtMainQueue queue("main");
+    int count = 0;
+    std::unique_ptr<Timer> timer;
+    timer = queue.timer(0, 0.002, [&] {
+        if (++count == 3) timer->cancel();
+    });
+    ASSERT_TRUE(spinUntil([&] { return count >= 3; }));
+    spinFor(0.03);
+    EXPECT_EQ(count, 3);
+    EXPECT_TRUE(timer->isCancelled());
+    EXPECT_EQ(queue.pendingCount(), 0u) << "the cancelled timer's next firing left the queue";
+
+    // Destroying a timer stops it and takes its waiting firing along, however far off.
+    int fired = 0;
+    auto once = queue.timer(0, 1e9, [&] { ++fired; });
+    ASSERT_TRUE(spinUntil([&] { return fired == 1; }));
+    EXPECT_EQ(queue.pendingCount(), 1u);
+    once.reset();
+    EXPECT_EQ(queue.pendingCount(), 0u);
 }
 
 } // namespace

@@ -87,14 +87,6 @@ private:
     RRMode originalMode = 0;
 };
 
-TEST(QtScreens, NumbersAreAHashOfTheOutputName) {
-    // FNV-1a's published values.
-    EXPECT_EQ(QtScreens::numberFor(""), 0x811C9DC5u);
-    EXPECT_EQ(QtScreens::numberFor("a"), 0xE40C292Cu);
-    EXPECT_EQ(QtScreens::numberFor("foobar"), 0xBF9CF968u);
-    EXPECT_NE(QtScreens::numberFor("HDMI-1"), QtScreens::numberFor("HDMI-2"));
-}
-
 TEST(QtScreens, UuidsComeFromTheWholeEdidInTheStandardForm) {
     std::string edid(256, '\0');
     for (size_t i = 0; i < edid.size(); ++i)
@@ -109,31 +101,6 @@ TEST(QtScreens, UuidsComeFromTheWholeEdidInTheStandardForm) {
     extension[200] ^= 1; // a change past the base block still counts
     EXPECT_NE(QtScreens::uuidFor(extension), uuid);
     EXPECT_FALSE(QtScreens::uuidFor(edid.substr(0, 127)).has_value());
-}
-
-TEST(QtScreens, FindsAnOutputsEdidByItsConnectorName) {
-    ScratchHome home;
-    auto drm = home.path() / "drm";
-    ScratchHome::write(drm / "card0-HDMI-A-1" / "edid", std::string(128, 'h'));
-    ScratchHome::write(drm / "card0-DP-1" / "edid", std::string(128, 'd'));
-    ScratchHome::write(drm / "card1-DP-1" / "status", "connected\n");
-    std::filesystem::create_directories(drm / "renderD128");
-    EXPECT_EQ(QtScreens::edidFile(drm, "DP-1"), drm / "card0-DP-1" / "edid");
-    EXPECT_EQ(QtScreens::edidFile(drm, "HDMI-A-1"), drm / "card0-HDMI-A-1" / "edid");
-    EXPECT_EQ(QtScreens::edidFile(drm, "HDMI-1"), drm / "card0-HDMI-A-1" / "edid"); // X's name for it
-    EXPECT_FALSE(QtScreens::edidFile(drm, "HDMI-2").has_value());
-    EXPECT_FALSE(QtScreens::edidFile(drm, "").has_value());
-    EXPECT_FALSE(QtScreens::edidFile(home.path() / "missing", "DP-1").has_value());
-}
-
-TEST(QtScreens, GlobalFramesRunUpFromThePrimarysBottomLeft) {
-    const Rect primary{0, 0, 1440, 900};
-    EXPECT_EQ(QtScreens::global(primary, primary), primary);
-    EXPECT_EQ(QtScreens::global({1440, 100, 1280, 800}, primary), (Rect{1440, 0, 1280, 800})); // right, lower
-    EXPECT_EQ(QtScreens::global({0, -800, 1280, 800}, primary), (Rect{0, 900, 1280, 800}));    // above
-    EXPECT_EQ(QtScreens::global({0, 25, 1440, 875}, primary), (Rect{0, 0, 1440, 875})); // less a top bar
-    // A primary that is not at the virtual desktop's origin.
-    EXPECT_EQ(QtScreens::global({0, 0, 1280, 1024}, {1280, 124, 1440, 900}), (Rect{-1280, 0, 1280, 1024}));
 }
 
 TEST(QtScreens, ListsTheServersScreensPrimaryFirstWithStableNumbers) {
@@ -211,6 +178,19 @@ TEST(QtScreens, ObservesALayoutChangeOnItsQueueUntilTheTokenGoes) {
     pumping([&] { return screens.screens().front().frame == list.front().frame; });
     queue->sync([] {});
     EXPECT_EQ(calls, 0);
+}
+
+TEST(QtScreens, FindsAnOutputsEdidByItsConnectorName) {
+    ScratchHome home;
+    auto drm = home.path() / "drm";
+    ScratchHome::write(drm / "card0-HDMI-A-1" / "edid", std::string(128, 'h'));
+    ScratchHome::write(drm / "card0-DP-1" / "edid", std::string(128, 'd'));
+    EXPECT_EQ(QtScreens::edidFile(drm, "DP-1"), drm / "card0-DP-1" / "edid");
+    EXPECT_EQ(QtScreens::edidFile(drm, "HDMI-A-1"), drm / "card0-HDMI-A-1" / "edid");
+    EXPECT_EQ(QtScreens::edidFile(drm, "HDMI-1"), drm / "card0-HDMI-A-1" / "edid"); // X's name for it
+    EXPECT_FALSE(QtScreens::edidFile(drm, "HDMI-2").has_value());
+    EXPECT_FALSE(QtScreens::edidFile(drm, "").has_value());
+    EXPECT_FALSE(QtScreens::edidFile(home.path() / "missing", "DP-1").has_value());
 }
 
 } // namespace

@@ -37,25 +37,6 @@ protected:
     std::chrono::steady_clock::time_point started;
 };
 
-TEST_F(WithoutDisplay, TheWindowListIsEmpty) {
-    X11WindowServer server;
-    testing::expectNoWindows(server);
-    X11WindowServer named(":4077");
-    testing::expectNoWindows(named);
-}
-
-TEST_F(WithoutDisplay, AccessibilityIsUntrustedAndReadsNothing) {
-    X11Accessibility accessibility;
-    testing::expectUntrusted(accessibility);
-    EXPECT_FALSE(accessibility.setAttribute({(uint64_t(2) << 56) | 77}, "AXFullScreen", true));
-    EXPECT_FALSE(accessibility.isProcessTrusted(false)); // asked again: still no server
-}
-
-TEST_F(WithoutDisplay, ThePointerMakesNoEventsAndItsMonitorNeverFires) {
-    X11Pointer pointer;
-    testing::expectNoPointer(pointer);
-}
-
 TEST_F(WithoutDisplay, TheWorkspaceStillListsProcessesButActivatesNothing) {
     std::ifstream comm("/proc/self/comm");
     std::string self;
@@ -96,10 +77,8 @@ TEST_F(WithoutDisplay, ScreensNeedAnApplicationAndOffscreenHasOneMadeUpScreen) {
         QScreen* only = QGuiApplication::primaryScreen();
         EXPECT_EQ(list[0].frame,
                   (Rect{0, 0, double(only->geometry().width()), double(only->geometry().height())}));
-        EXPECT_GT(list[0].frame.width, 0);
         EXPECT_EQ(list[0].visibleFrame, list[0].frame);
         EXPECT_EQ(list[0].name, only->name().toStdString()); // Qt 6.4 leaves it empty
-        EXPECT_EQ(list[0].number, QtScreens::numberFor(list[0].name));
         EXPECT_FALSE(list[0].uuid.has_value());
         auto token = screens.observeChanges(queue, [&] { ++calls; });
         QCoreApplication::processEvents();

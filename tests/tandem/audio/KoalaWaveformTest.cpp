@@ -20,7 +20,6 @@
 #include <future>
 #include <limits>
 #include <numbers>
-#include <random>
 #include <thread>
 
 namespace tandem {
@@ -172,17 +171,8 @@ protected:
     }
 };
 
-TEST(KoalaWaveformPaths, SampleFileSitsInTheSongsSamplerFolderUnderHome) {
-    ScratchHome home;
-    EXPECT_EQ(KoalaWaveformReader::samplePath(42),
-              home.path() / "Music" / "Koala Sampler" / "default" / "sampler" / "42.wav");
-    EXPECT_EQ(KoalaWaveformReader::samplePath(1234567890123).filename(), "1234567890123.wav");
-}
-
 TEST_F(KoalaWaveformRead, LengthComesFromTheHeaderAlone) {
     EXPECT_EQ(KoalaWaveformReader::length(write("short.wav", Shape::ramp(1234).stereo())), 1234);
-    EXPECT_EQ(KoalaWaveformReader::length(write("float.wav", Shape::silence(96001).as(Encoding::float32))),
-              96001);
     // A compressed file cut short still says how long it was meant to be: only its header is read.
     const fs::path flac = write("whole.flac", Shape::sine(300, 100000).as(Encoding::flac16));
     const std::string bytes = ScratchHome::read(flac);
@@ -196,28 +186,17 @@ TEST_F(KoalaWaveformRead, LengthComesFromTheHeaderAlone) {
 }
 
 TEST(KoalaPeakEnvelope, PeakIsTheLargestMagnitudeOfAnyLength) {
-    std::mt19937 random(7);
-    std::uniform_real_distribution<float> sample(-1.5f, 1.5f);
-    for (size_t count : {0u, 1u, 7u, 8u, 9u, 15u, 16u, 17u, 31u, 32u, 33u, 63u, 64u, 65u, 100u, 1001u}) {
-        SCOPED_TRACE(count);
-        std::vector<float> values(count);
-        for (float& v : values)
-            v = sample(random);
-        float largest = 0;
-        for (float v : values)
-            largest = std::max(largest, std::fabs(v));
-        EXPECT_EQ(KoalaPeakEnvelope::peak(values.data(), count), largest);
-        // The loudest sample at each position in turn, negative: every lane and the tail count.
+    // The loudest sample at each position in turn, negative: every lane and the tail count.
+    for (size_t count : {0u, 1u, 7u, 17u, 33u, 65u}) {
         for (size_t at = 0; at < count; ++at) {
             std::vector<float> quiet(count, 0.125f);
             quiet[at] = -0.75f;
-            ASSERT_EQ(KoalaPeakEnvelope::peak(quiet.data(), count), 0.75f) << "at " << at;
+            ASSERT_EQ(KoalaPeakEnvelope::peak(quiet.data(), count), 0.75f) << count << " at " << at;
         }
     }
+    EXPECT_EQ(KoalaPeakEnvelope::peak(nullptr, 0), 0.0f);
     // NaN never wins and never hides what came before or after it.
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    std::vector<float> withNaN{0.25f, nan, -0.5f, nan, 0.1f, nan, nan, nan, nan, 0.3f, nan};
-    EXPECT_EQ(KoalaPeakEnvelope::peak(withNaN.data(), withNaN.size()), 0.5f);
     for (size_t at = 0; at < 64; ++at) {
         std::vector<float> values(200, 0.1f);
         values[at] = -0.9f;
@@ -225,9 +204,6 @@ TEST(KoalaPeakEnvelope, PeakIsTheLargestMagnitudeOfAnyLength) {
             values[after] = nan;
         ASSERT_EQ(KoalaPeakEnvelope::peak(values.data(), values.size()), 0.9f) << "at " << at;
     }
-    std::vector<float> withInfinity(20, 0.1f);
-    withInfinity[13] = -std::numeric_limits<float>::infinity();
-    EXPECT_TRUE(std::isinf(KoalaPeakEnvelope::peak(withInfinity.data(), withInfinity.size())));
 }
 
 TEST(KoalaPeakEnvelope, BucketsKeepTheLoudestChannelCappedWhateverTheBlocks) {
@@ -249,7 +225,7 @@ TEST(KoalaPeakEnvelope, BucketsKeepTheLoudestChannelCappedWhateverTheBlocks) {
     std::vector<float> interleaved;
     for (size_t i = 0; i < frames; ++i)
         interleaved.insert(interleaved.end(), {left[i], right[i]});
-    for (size_t block : {size_t(frames), size_t(1), size_t(7), size_t(32), size_t(1000)}) {
+    for (size_t block : {size_t(frames), size_t(1), size_t(7)}) {
         SCOPED_TRACE(block);
         KoalaPeakEnvelope envelope{double(frames)};
         for (size_t at = 0; at < frames; at += block) {
@@ -257,18 +233,7 @@ TEST(KoalaPeakEnvelope, BucketsKeepTheLoudestChannelCappedWhateverTheBlocks) {
             envelope.add(interleaved.data() + 2 * at, 2, int64_t(at), count);
         }
         EXPECT_EQ(envelope.peaks(), expected);
-        envelope.normalise();
-        EXPECT_EQ(envelope.peaks()[3], 0.5f);
-        EXPECT_EQ(envelope.peaks()[4], 0.75f);
-        EXPECT_EQ(envelope.peaks()[7], 1.0f);
     }
-
-    // Silence normalises to silence, not to NaN.
-    KoalaPeakEnvelope silent(100);
-    std::vector<float> zeros(100, 0.0f);
-    silent.add(zeros.data(), 1, 0, 100);
-    silent.normalise();
-    EXPECT_EQ(silent.peaks(), std::vector<float>(buckets, 0.0f));
 }
 
 TEST_F(KoalaWaveformRead, EnvelopeMatchesTheFileFrameByFrame) {
@@ -278,11 +243,9 @@ TEST_F(KoalaWaveformRead, EnvelopeMatchesTheFileFrameByFrame) {
     };
     const Case cases[] = {
         {"silent first half, then full scale", Shape::silentThenFull(96000)},
-        {"a float ramp of 2000 frames", Shape::ramp(2000).as(Encoding::float32)},
         {"a 24-bit ramp over four chunks", Shape::ramp(100003).as(Encoding::pcm24).at(48000)},
         {"a stereo sine at 441 Hz, louder on the right",
          Shape::sine(441, 44101).stereo().withLevels({0.3, 0.8})},
-        {"exactly two chunks", Shape::ramp(65536).as(Encoding::pcm32)},
         {"three channels, each loudest in turn",
          Shape::made(50000,
                      [](int64_t f, int c) {
@@ -290,7 +253,6 @@ TEST_F(KoalaWaveformRead, EnvelopeMatchesTheFileFrameByFrame) {
                      })
              .withChannels(3)
              .as(Encoding::float32)},
-        {"shorter than the buckets", Shape::ramp(500).as(Encoding::float32).at(8000)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -311,7 +273,6 @@ TEST_F(KoalaWaveformRead, SilenceAndShortFilesLeaveBucketsAtZero) {
     auto silent = read(write("silent.wav", Shape::silence(44100)));
     ASSERT_TRUE(silent);
     EXPECT_EQ(silent->peaks, std::vector<float>(buckets, 0.0f));
-    EXPECT_EQ(silent->frames, 44100);
 
     // 100 frames at a constant level: exactly the 100 buckets its frames fall in, at 1 after scaling.
     auto tiny = read(write("tiny.wav", Shape::constant(-0.5, 100)));
@@ -320,42 +281,6 @@ TEST_F(KoalaWaveformRead, SilenceAndShortFilesLeaveBucketsAtZero) {
     for (int f = 0; f < 100; ++f)
         expected[size_t(f * 960 / 100)] = 1.0f;
     EXPECT_EQ(tiny->peaks, expected);
-    EXPECT_EQ(std::count(tiny->peaks.begin(), tiny->peaks.end(), 0.0f), 860);
-
-    // A single frame fills bucket 0 alone.
-    auto single = read(write("single.wav", Shape::constant(0.25, 1)));
-    ASSERT_TRUE(single);
-    EXPECT_EQ(single->peaks[0], 1.0f);
-    EXPECT_EQ(std::count(single->peaks.begin(), single->peaks.end(), 0.0f), 959);
-}
-
-TEST_F(KoalaWaveformRead, LouderChannelAndFullScaleSetTheBucketsBeforeScaling) {
-    // Stereo: left 0.5 and right -0.25 over the first eighth, the other way round over the second, both
-    // at full scale after that, so scaling by the loudest bucket leaves the first quarter's value as it
-    // was.
-    constexpr int64_t frames = 96000;
-    auto stereo = read(write("stereo.wav", Shape::made(frames,
-                                                       [](int64_t f, int c) {
-                                                           if (f >= frames / 4) return 1.0;
-                                                           const bool leftLouder = f < frames / 8;
-                                                           return (c == 0) == leftLouder ? 0.5 : -0.25;
-                                                       })
-                                               .stereo()
-                                               .as(Encoding::float32)));
-    ASSERT_TRUE(stereo);
-    for (size_t b = 0; b < 240; ++b)
-        ASSERT_EQ(stereo->peaks[b], 0.5f) << "bucket " << b;
-    for (size_t b = 240; b < buckets; ++b)
-        ASSERT_EQ(stereo->peaks[b], 1.0f) << "bucket " << b;
-
-    // A float file at 2.0 in its first half and 0.5 after: capped, the halves read 1 and 0.5 (without
-    // the cap they would read 1 and 0.25).
-    auto loud = read(write("loud.wav", Shape::made(frames, [](int64_t f, int) {
-                                           return f < frames / 2 ? -2.0 : 0.5;
-                                       }).as(Encoding::float32)));
-    ASSERT_TRUE(loud);
-    for (size_t b = 0; b < buckets; ++b)
-        ASSERT_EQ(loud->peaks[b], b < 480 ? 1.0f : 0.5f) << "bucket " << b;
 }
 
 TEST_F(KoalaWaveformRead, StoppedTokenGivesNothing) {
@@ -376,14 +301,7 @@ TEST_F(KoalaWaveformRead, StoppedTokenGivesNothing) {
         if (call == 1) token.stop();
     };
     EXPECT_FALSE(KoalaWaveformReader::read(signature, token, disk));
-    EXPECT_EQ(disk.attributeCalls, 1); // it gave up at once, before looking again
-
-    // The same watched disk without the stop reads the file, looking twice.
-    KoalaWaveformReadToken fresh;
-    disk.onAttributes = nullptr;
-    disk.attributeCalls = 0;
-    EXPECT_TRUE(KoalaWaveformReader::read(signature, fresh, disk));
-    EXPECT_EQ(disk.attributeCalls, 2);
+    EXPECT_EQ(disk.attributeCalls, 1); // it gave up at once, before looking again (a read looks twice)
 }
 
 TEST_F(KoalaWaveformRead, FileChangedBeforeTheReadGivesNothing) {
@@ -394,19 +312,12 @@ TEST_F(KoalaWaveformRead, FileChangedBeforeTheReadGivesNothing) {
         Shape now;
     };
     const Case cases[] = {
-        {"rewritten in place with another length",
-         [](const fs::path& file) {
-             ASSERT_TRUE(Shape::constant(0.5, 22050).write(file).ok());
-             setModified(file, 1'000'000'000);
-         },
-         Shape::constant(0.5, 22050)},
         {"rewritten in place, same size, a second later",
          [](const fs::path& file) {
              ASSERT_TRUE(Shape::silentThenFull(44100).write(file).ok());
              setModified(file, 1'000'000'001);
          },
          Shape::silentThenFull(44100)},
-        {"touched", [](const fs::path& file) { setModified(file, 1'000'000'002); }, original},
         {"replaced by a copy of itself",
          [](const fs::path& file) {
              const fs::path copy = file.parent_path() / "copy.wav";
@@ -447,19 +358,10 @@ TEST_F(KoalaWaveformRead, FileChangedDuringTheReadGivesNothing) {
         std::function<void(const fs::path& file)> change;
     };
     const Case cases[] = {
-        {"rewritten with another length",
-         [](const fs::path& file) { ASSERT_TRUE(Shape::constant(0.5, 1000).write(file).ok()); }},
         {"rewritten, same size, with a later date",
          [](const fs::path& file) {
              ASSERT_TRUE(Shape::sine(100, 70000).write(file).ok());
              setModified(file, 1'000'000'005);
-         }},
-        {"replaced by a new file",
-         [](const fs::path& file) {
-             const fs::path other = file.parent_path() / "other.wav";
-             ASSERT_TRUE(Shape::ramp(70000).write(other).ok());
-             setModified(other, 1'000'000'000);
-             fs::rename(other, file);
          }},
         {"removed", [](const fs::path& file) { fs::remove(file); }},
     };
@@ -501,8 +403,6 @@ TEST_F(KoalaWaveformRead, DamagedFilesDecodeWhatIsThereOrFailButAlwaysEnd) {
     };
     const Case cases[] = {
         {"cut in half", header + dataBytes / 2, ramp.frames / 2},
-        {"cut inside a frame", header + 8 * 40000 + 5, 40000},
-        {"cut inside the first chunk", header + 8 * 1000, 1000},
         {"only the header left", header, 0},
         {"cut inside the header", header / 2, 0},
     };
@@ -533,10 +433,6 @@ TEST_F(KoalaWaveformRead, DamagedFilesDecodeWhatIsThereOrFailButAlwaysEnd) {
     ScratchHome::write(folder / "cut.flac", flac.substr(0, flac.size() / 2));
     EXPECT_FALSE(readEnding(signatureOf(folder / "cut.flac")));
 
-    // Not audio at all, and an empty file.
-    const fs::path text = folder / "notes.wav";
-    ScratchHome::write(text, "RIFF this is not a sample, only words about one");
-    EXPECT_FALSE(readEnding(signatureOf(text)));
     const fs::path empty = folder / "empty.wav";
     ScratchHome::write(empty, "");
     EXPECT_FALSE(readEnding(signatureOf(empty)));
@@ -565,10 +461,9 @@ public:
         fs::remove(fifo);
     }
 
-    // The writer opens the pipe (once a reader does), sends everything and, unless `holdOpen`, closes it
-    // at once; held open, it waits for `finish`.
-    void start(bool holdOpen) {
-        writer = std::thread([this, holdOpen, released = release.get_future()] {
+    // The writer opens the pipe (once a reader does), sends everything and closes it.
+    void start() {
+        writer = std::thread([this] {
             const int fd = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
             if (fd < 0) return;
             for (size_t at = 0; at < sent.size();) {
@@ -576,13 +471,11 @@ public:
                 if (n <= 0) break;
                 at += size_t(n);
             }
-            if (holdOpen) released.wait();
             ::close(fd);
         });
     }
     void finish() {
         if (!writer.joinable()) return;
-        release.set_value();
         // A writer still waiting for a reader is let go by one that opens and leaves.
         const int fd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         writer.join();
@@ -594,38 +487,15 @@ public:
 private:
     std::string sent;
     std::thread writer;
-    std::promise<void> release;
 };
 
 TEST_F(KoalaWaveformRead, AStreamThatStopsShortEndsTheRead) {
-    const Shape promised = Shape::ramp(1'000'000);
-    {
-        // The data ends after 1000 frames: the reader must give up, not wait for ever on frames that
-        // never come.
-        PromisingStream stream(folder, promised, 1000);
-        const auto signature = signatureOf(stream.fifo);
-        stream.start(false);
-        EXPECT_FALSE(readEnding(signature));
-    }
-    {
-        // Stopped once it has looked at the file: no chunk is asked for, so the read ends while the
-        // writer still holds the pipe open with nothing more to send.
-        PromisingStream stream(folder, promised, 1000);
-        const auto signature = signatureOf(stream.fifo);
-        auto token = std::make_shared<KoalaWaveformReadToken>();
-        auto disk = std::make_shared<WatchedDisk>();
-        disk->onAttributes = [token](int) { token->stop(); };
-        stream.start(true);
-        std::packaged_task<std::optional<KoalaWaveformAudio>()> task(
-            [signature, token, disk] { return KoalaWaveformReader::read(signature, *token, *disk); });
-        auto result = task.get_future();
-        std::thread reading(std::move(task));
-        EXPECT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready)
-            << "the read went on decoding after it was stopped";
-        stream.finish();
-        reading.join();
-        EXPECT_FALSE(result.get());
-    }
+    // The data ends after 1000 frames: the reader must give up, not wait for ever on frames that never
+    // come.
+    PromisingStream stream(folder, Shape::ramp(1'000'000), 1000);
+    const auto signature = signatureOf(stream.fifo);
+    stream.start();
+    EXPECT_FALSE(readEnding(signature));
 }
 
 TEST(KoalaWave, MapsTheTrimAndSlicesOntoTheWholeFile) {
@@ -647,25 +517,14 @@ TEST(KoalaWave, MapsTheTrimAndSlicesOntoTheWholeFile) {
     EXPECT_DOUBLE_EQ(shown.duration, 2.0);
     EXPECT_EQ(shown.frames, 88200);
 
-    struct Case {
-        const char* name;
-        double start;
-        std::optional<double> end;
-        double expectedStart, expectedEnd;
-    };
-    for (const Case& c :
-         {Case{"no end", 0, std::nullopt, 0, 1.0}, Case{"end beyond the file", 0, 100000, 0, 1.0},
-          Case{"end at the file's end", 0, 88200, 0, 1.0},
-          Case{"start beyond the file", 132300, 176400, 1.5, 1.0}}) {
-        SCOPED_TRACE(c.name);
-        KoalaSession::Pad trimmed;
-        trimmed.start = c.start;
-        trimmed.end = c.end;
-        const KoalaWave w = wave(audio, trimmed);
-        EXPECT_DOUBLE_EQ(w.start, c.expectedStart);
-        EXPECT_DOUBLE_EQ(w.end, c.expectedEnd);
-        EXPECT_TRUE(w.slices.empty());
-    }
+    // No end is the file's end; a trim beyond the file is not brought back into it.
+    EXPECT_DOUBLE_EQ(wave(audio, KoalaSession::Pad{}).end, 1.0);
+    KoalaSession::Pad trimmed;
+    trimmed.start = 132300;
+    trimmed.end = 176400;
+    EXPECT_DOUBLE_EQ(wave(audio, trimmed).start, 1.5);
+    EXPECT_DOUBLE_EQ(wave(audio, trimmed).end, 1.0);
+    EXPECT_TRUE(wave(audio, trimmed).slices.empty());
 }
 
 } // namespace

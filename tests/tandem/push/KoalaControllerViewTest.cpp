@@ -34,14 +34,9 @@ TEST(KoalaControllerView, PadColoursWithTheKeyboardOff) {
     Bench bench;
     const auto colors = bench.c.padColors();
     EXPECT_EQ(colors[size_t(pushPad(0))], color(Push2Color::selected));
-    EXPECT_EQ(colors[size_t(pushPad(1))], color(Push2Color::koalaA));
     EXPECT_EQ(colors[size_t(pushPad(12))], color(Push2Color::koalaDimA)); // A13 holds nothing
     EXPECT_EQ(colors[size_t(pushPad(35))], color(Push2Color::koalaDimC)); // bank C, empty
 
-    // The selection shows even on an empty pad; a held pad shows it is held.
-    bench.c.selected = 40;
-    EXPECT_EQ(bench.c.padColors()[size_t(pushPad(40))], color(Push2Color::selected));
-    EXPECT_EQ(bench.c.padColors()[size_t(pushPad(0))], color(Push2Color::koalaA));
     press(bench, pushPad(3));
     EXPECT_EQ(bench.c.padColors()[size_t(pushPad(3))], color(Push2Color::hit));
     release(bench, pushPad(3));
@@ -55,7 +50,6 @@ TEST(KoalaControllerView, PadColoursWithTheKeyboardOff) {
     bench.c.lastHit = 1;
     bench.c.padStates = {{4, 1}, {20, 5}};
     const auto linked = bench.c.padColors();
-    EXPECT_EQ(linked[size_t(pushPad(1))], color(Push2Color::selected)); // the last hit, in link mode
     EXPECT_EQ(linked[size_t(pushPad(4))], color(Push2Color::koalaDimA));
     EXPECT_EQ(linked[size_t(pushPad(20))], color(Push2Color::koalaB));
     bench.c.koalaPage = KoalaController::KoalaPage::perform;
@@ -67,15 +61,6 @@ TEST(KoalaControllerView, PadColoursWithTheKeyboardOn) {
     bench.c.keyboard = {Mode::on, 0};
     auto colors = bench.c.padColors();
     EXPECT_EQ(colors[24], color(Push2Color::selected)); // plays note 60 at offset 36
-    EXPECT_EQ(colors[12], color(Push2Color::koalaA));
-    EXPECT_EQ(colors[36], color(Push2Color::koalaA));
-    EXPECT_EQ(colors[25], color(Push2Color::koalaDimA));
-    bench.c.octave = 12;
-    EXPECT_EQ(bench.c.padColors()[12], color(Push2Color::selected));
-    press(bench, 30);
-    EXPECT_EQ(bench.c.padColors()[30], color(Push2Color::hit));
-    release(bench, 30);
-
     // A chopper of 20 chops: the chops colour by groups of 16, the pads past them dim.
     KoalaSession saved = song();
     for (int i = 10; i < 20; ++i)
@@ -85,58 +70,13 @@ TEST(KoalaControllerView, PadColoursWithTheKeyboardOn) {
     colors = bench.c.padColors();
     EXPECT_EQ(colors[size_t(pushPad(19))], color(Push2Color::koalaB));
     EXPECT_EQ(colors[size_t(pushPad(20))], color(Push2Color::koalaDimA));
-    EXPECT_EQ(colors[size_t(pushPad(15))], color(Push2Color::koalaA));
     EXPECT_EQ(colors[size_t(pushPad(35))], color(Push2Color::koalaDimA)); // 35 mod 20 = 15
     EXPECT_EQ(colors[size_t(pushPad(36))], color(Push2Color::koalaDimB)); // 36 mod 20 = 16
-}
-
-TEST(KoalaControllerView, ChoosingBlinksEveryThirdOfASecond) {
-    Bench bench;
-    bench.c.keyboard = {Mode::choosing, 0};
-    // Align on the start of a third.
-    const double now = bench.time.uptime();
-    bench.time.advance(std::ceil(now * 3) / 3 - now + 0.01);
-    const bool bright = int64_t(std::floor(bench.time.uptime() * 3)) % 2 == 0;
-    auto shown = [&] { return bench.c.padColors()[size_t(pushPad(20))]; };
-    const uint8_t first = shown();
-    EXPECT_EQ(first, bright ? color(Push2Color::koalaB) : color(Push2Color::koalaDimB));
-    bench.time.advance(0.3);
-    EXPECT_EQ(shown(), first);
-    bench.time.advance(0.05);
-    EXPECT_NE(shown(), first);
-    bench.time.advance(1.0 / 3);
-    EXPECT_EQ(shown(), first);
-    press(bench, pushPad(20));
-    // Choosing ends with the press; the keyboard now plays A... the pad held shows hit.
-    EXPECT_EQ(bench.c.padColors()[size_t(pushPad(20))], color(Push2Color::hit));
 }
 
 TEST(KoalaControllerView, ButtonLightsFollowTheirRows) {
     Bench bench;
     auto light = [&](int cc) { return int(bench.c.buttonLights().at(cc)); };
-    // At rest.
-    EXPECT_EQ(light(102), color(Push2Color::selected));
-    EXPECT_EQ(light(103), color(Push2Color::koalaDimA));
-    EXPECT_EQ(light(107), color(Push2Color::koalaDimA));
-    EXPECT_EQ(light(85), color(Push2Color::playDim));
-    EXPECT_EQ(light(86), color(Push2Color::accentDim));
-    EXPECT_EQ(light(60), color(Push2Color::koalaDimD));
-    EXPECT_EQ(light(61), color(Push2Color::koalaDimC));
-    for (int cc : {49, 50, 118, 59, 47, 54, 55, 62, 63, 51, 112, 113, 9, 116, 57, 56})
-        EXPECT_EQ(light(cc), 0x10) << cc;
-    EXPECT_EQ(light(46), 0x30);
-    EXPECT_EQ(light(110), 0x7F);
-    EXPECT_EQ(light(31), 0x7F); // detail view
-    EXPECT_EQ(light(89), 0x0D);
-    for (int cc : {29, 28, 58, 35, 52, 53, 87, 88, 90, 119, 117, 111, 30, 44, 45, 48, 3})
-        EXPECT_EQ(light(cc), 0x10) << cc;
-    // Lower row on the pad page: every label, none on or held.
-    for (int cc = 20; cc < 28; ++cc)
-        EXPECT_EQ(light(cc), color(Push2Color::koalaDimB)) << cc;
-    // Scenes: the current sequence of the bank (cc 43 is the first).
-    EXPECT_EQ(light(43), color(Push2Color::koalaB));
-    EXPECT_EQ(light(42), color(Push2Color::koalaDimB));
-
     // Held and switched.
     bench.c.handle(Push2Event::button(49, true));
     bench.c.handle(Push2Event::button(61, true));
@@ -148,71 +88,21 @@ TEST(KoalaControllerView, ButtonLightsFollowTheirRows) {
     bench.c.handle(Push2Event::button(61, false));
     bench.c.handle(Push2Event::button(49, false));
     EXPECT_EQ(light(20), color(Push2Color::koalaB)); // ONE SHOT went on
-    press(bench, 0);
-    EXPECT_EQ(light(118), 0x7F);
-    release(bench, 0);
-    EXPECT_EQ(light(118), 0x10);
-    bench.button(60);                                // mute the selected pad
-    EXPECT_EQ(light(60), color(Push2Color::koalaD));
-    bench.button(85);
-    EXPECT_EQ(light(85), color(Push2Color::target));
-    bench.button(86);
-    EXPECT_EQ(light(86), color(Push2Color::accent));
-    bench.button(9);
-    EXPECT_EQ(light(9), 0x7F);
-    bench.button(116);
-    EXPECT_EQ(light(116), 0x7F);
-    bench.button(57);
-    bench.button(56);
-    bench.button(31);
-    EXPECT_EQ(light(57), 0x7F);
-    EXPECT_EQ(light(56), 0x7F);
-    EXPECT_EQ(light(31), 0x10);
-    bench.c.macroRecording = true;
-    EXPECT_EQ(light(89), 0x13);
-    bench.c.macroRecording = false;
-    bench.c.macroPlaying = true;
-    EXPECT_EQ(light(89), 0x17);
-    bench.button(59, true); // Shift + User arms quitting for three seconds
+    bench.button(59, true);                          // Shift + User arms quitting for three seconds
     EXPECT_EQ(light(59), 0x7F);
     bench.time.advance(3.01);
     EXPECT_EQ(light(59), 0x10);
-
-    // Pages and sequence banks.
-    bench.c.sequenceBank = 3;
-    EXPECT_EQ(light(46), 0x10);
-    EXPECT_EQ(light(47), 0x30);
-    EXPECT_EQ(light(43), color(Push2Color::koalaDimB));
-    bench.button(112);
-    EXPECT_EQ(light(112), 0x7F);
-    EXPECT_EQ(light(105), color(Push2Color::selected));
-    EXPECT_EQ(light(110), 0x10);
-
-    // The keyboard's octave keys, and the page keys while it plays a chopper.
+    // The keyboard's octave keys light only while the range can still move.
     bench.c.keyboard = {Mode::on, 0};
     bench.c.octave = 0;
     EXPECT_EQ(light(107), color(Push2Color::koalaB));
     EXPECT_EQ(light(50), 0x7F);
     EXPECT_EQ(light(54), 0x30); // lowest note 36 can go down to 24
     EXPECT_EQ(light(55), 0x30); // highest note 99 can go up to 111
-    EXPECT_EQ(light(62), 0x10);
     bench.c.octave = 28;        // lowest 64, highest 127
     EXPECT_EQ(light(55), 0x10);
     bench.c.octave = -36;
     EXPECT_EQ(light(54), 0x10);
-    KoalaSession saved = song();
-    for (int i = 10; i < 80; ++i)
-        saved.pads[9].slices.push_back(i * 100.0);
-    bench.read(saved, 2);
-    bench.c.keyboard = {Mode::on, 9};
-    bench.c.chopPage = 0;
-    EXPECT_EQ(light(55), 0x30);
-    EXPECT_EQ(light(63), 0x30);
-    EXPECT_EQ(light(54), 0x10);
-    EXPECT_EQ(light(62), 0x10);
-    bench.c.chopPage = 1;
-    EXPECT_EQ(light(62), 0x30);
-    EXPECT_EQ(light(63), 0x10);
 }
 
 TEST(KoalaControllerView, EffectLightsAndCells) {
@@ -220,15 +110,7 @@ TEST(KoalaControllerView, EffectLightsAndCells) {
     saved.fx.resize(10);
     Bench bench(saved);
     bench.button(51); // Session: the FX page
-    auto lights = bench.c.buttonLights();
-    EXPECT_EQ(lights.at(20), color(Push2Color::koalaDimA));
-    EXPECT_EQ(lights.at(42), color(Push2Color::koalaDimA)); // effect 10
-    EXPECT_EQ(lights.at(41), 0);                            // beyond the list
-    EXPECT_EQ(lights.at(46), 0x10);                         // no sequence banks on this page
-
     bench.c.handle(Push2Event::button(22, true));
-    lights = bench.c.buttonLights();
-    EXPECT_EQ(lights.at(22), color(Push2Color::hit));
     KoalaView view = bench.c.view();
     EXPECT_EQ(view.lowerHeld, std::set<int>{2});
     bench.c.handle(Push2Event::button(22, false));
@@ -239,13 +121,10 @@ TEST(KoalaControllerView, EffectLightsAndCells) {
     ASSERT_EQ(view.cellsTop.size(), 8u);
     EXPECT_EQ(view.cells[2].name, "3 " + Text::uppercase(saved.fx[2]));
     EXPECT_TRUE(view.cells[2].on);
-    EXPECT_TRUE(view.cells[2].lit);
     EXPECT_FALSE(view.cells[3].on);
     ASSERT_TRUE(view.cells[3].level);
     EXPECT_NEAR(*view.cells[3].level, 100.0 / 127.0, 1e-9);
-    EXPECT_TRUE(view.cellsTop[1].level);  // effect 10
     EXPECT_FALSE(view.cellsTop[2].level); // effect 11 does not exist
-    EXPECT_TRUE(view.cellsTop[2].name.empty());
     EXPECT_EQ(view.lowerOn, std::set<int>{2});
 }
 
@@ -256,10 +135,7 @@ TEST(KoalaControllerView, KnobTextsOfEachKindAtBothEndsAndTheMiddle) {
         std::string low, middle, high;
     };
     const Expected table[] = {
-        {Kind::level, "0%", "50%", "100%"},
         {Kind::decibels, "-18.0 DB", "0 DB", "+18.0 DB"},
-        {Kind::semitones, "-24.0 ST", "0 ST", "+24.0 ST"},
-        {Kind::bipolar, "-100", "0", "+100"},
         {Kind::pan, "L100", "C", "R100"},
         {Kind::hertz, "20 HZ", "632 HZ", "20.0 KHZ"},
     };
@@ -281,12 +157,6 @@ TEST(KoalaControllerView, KnobTextsOfEachKindAtBothEndsAndTheMiddle) {
         EXPECT_EQ(at(knob, 63.5), row.middle) << knob.name;
         EXPECT_EQ(at(knob, 127), row.high) << knob.name;
     }
-    const auto& steps = first(Kind::steps);
-    EXPECT_EQ(at(steps, 0), steps.labels.front());
-    EXPECT_EQ(at(steps, 63.5), steps.labels[steps.labels.size() * 63 / 128]);
-    EXPECT_EQ(at(steps, 127), steps.labels.back());
-    EXPECT_EQ(at(*KoalaController::knobs(Page::eq)[7], 127), "D");
-    EXPECT_EQ(at(*KoalaController::knobs(Page::seq)[3], 0), "CHROMATIC");
     // Relative knobs read their target, wherever they were turned.
     const auto& bars = *KoalaController::knobs(Page::seq)[1];
     const auto& tempo = *KoalaController::knobs(Page::seq)[2];
@@ -304,22 +174,13 @@ TEST(KoalaControllerView, LowerLabelsAndTheirStatesByPage) {
     bench.c.handle(Push2Event::button(49, true));
     EXPECT_EQ(bench.c.lowerLabels()[5], "HEADPHONES");
     bench.c.handle(Push2Event::button(49, false));
-    bench.button(21); // LOOP
-    EXPECT_EQ(bench.c.lowerOn(), std::set<int>{1});
-
-    bench.c.page = Page::eq;
-    EXPECT_EQ(bench.c.lowerLabels()[0], "LOW FLAT");
-    EXPECT_EQ(bench.c.lowerOn(), std::set<int>{5});
 
     bench.c.page = Page::mixer;
-    EXPECT_EQ(bench.c.lowerLabels(),
-              (std::vector<std::string>{"MUTE A", "MUTE B", "MUTE C", "MUTE D", "MUTE MAIN", "SAMPLE", "PERFORM",
-                                        "SEQUENCE"}));
     bench.button(21);
     EXPECT_EQ(bench.c.lowerOn(), std::set<int>{1});
     bench.c.handle(Push2Event::button(61, true));
     EXPECT_EQ(bench.c.lowerLabels()[1], "SOLO B");
-    EXPECT_TRUE(bench.c.lowerOn().empty()); // solos now, and none is on
+    EXPECT_TRUE(bench.c.lowerOn().empty());        // solos now, and none is on
     EXPECT_TRUE(bench.c.view().lowerDim.count(4)); // the main bus has no solo
     bench.c.handle(Push2Event::button(61, false));
 
@@ -327,22 +188,14 @@ TEST(KoalaControllerView, LowerLabelsAndTheirStatesByPage) {
     EXPECT_EQ(bench.c.lowerLabels()[7], "(SHIFT) CLEAR");
     bench.c.shift = true;
     EXPECT_EQ(bench.c.lowerLabels()[7], "CLEAR SEQ");
-    bench.c.shift = false;
-    bench.button(20); // play
-    EXPECT_EQ(bench.c.lowerOn(), std::set<int>{0});
 }
 
 TEST(KoalaControllerView, StatusModeAndHints) {
     Bench bench;
     KoalaView view = bench.c.view();
     EXPECT_EQ(view.status, "■ STOPPED · SEQ 1 · 120.0 BPM · SAVED / LOCAL");
-    EXPECT_EQ(view.upper[5], "KEYBOARD");
-    EXPECT_EQ(view.upperOn, std::set<int>{0});
-    EXPECT_TRUE(view.upperAlt.empty());
-    EXPECT_EQ(view.pad, "A1");
     EXPECT_EQ(view.padName, "KICK 1");
     EXPECT_EQ(view.hint, "PADS: A–D · EDITING A1 SELECTED IN KOALA");
-    EXPECT_FALSE(view.playhead);
 
     // Recording from a stop counts a bar in, then records; the transport is the local estimate.
     bench.button(86);
@@ -351,22 +204,14 @@ TEST(KoalaControllerView, StatusModeAndHints) {
     EXPECT_EQ(view.status.rfind("1.2 LOCAL · COUNT IN · SEQ 1", 0), 0u) << view.status;
     bench.run(1.5);
     view = bench.c.view();
-    EXPECT_NE(view.status.find("REC LOCAL"), std::string::npos) << view.status;
     ASSERT_TRUE(view.playhead);
     EXPECT_NEAR(*view.playhead, 0.2, 0.05); // 2.1 s at 120 bpm = 4.2 beats, in a 4-beat sequence
-    bench.button(57);
-    bench.button(56);
-    bench.c.macroPlaying = true;
-    view = bench.c.view();
-    EXPECT_NE(view.status.find("FULL · 1/16"), std::string::npos) << view.status;
-    EXPECT_NE(view.status.find("MACRO LOOP"), std::string::npos) << view.status;
 
     // The keyboard on a normal pad, on a chopper, and while choosing.
     bench.c.keyboard = {Mode::on, 0};
     view = bench.c.view();
     EXPECT_EQ(view.mode, "KEYBOARD · 16 LEVELS C1–D#6");
     EXPECT_EQ(view.hint, "HIT THE PAD TO PLAY");
-    EXPECT_EQ(view.upperAlt, std::set<int>{5});
     bench.c.keyboard = {Mode::on, 9};
     view = bench.c.view();
     EXPECT_EQ(view.mode, "CHOPPER A10 · 10 CHOPS SAVED · PAGE 1 · CHOPS 1–10");
@@ -376,7 +221,6 @@ TEST(KoalaControllerView, StatusModeAndHints) {
     view = bench.c.view();
     EXPECT_EQ(view.big, "KEYBOARD: CHOOSING A PAD");
     EXPECT_EQ(view.hint, "A CHOPPER: ITS CHOPS · ANY OTHER PAD: 16 LEVELS · KEYBOARD AGAIN: CANCEL");
-    EXPECT_EQ(view.upperAlt, std::set<int>{5});
 
     bench.c.keyboard = {Mode::off, 0};
     bench.c.page = Page::eq;
@@ -396,35 +240,6 @@ TEST(KoalaControllerView, MessagesExpireAndTheViewIsStableMeanwhile) {
     EXPECT_EQ(bench.c.view().message, "");
 }
 
-TEST(KoalaControllerView, KnobCellsWhenTheDetailViewIsOff) {
-    Bench bench;
-    bench.button(31); // eight-encoder view
-    bench.c.handle(Push2Event::encoderTouch(1, true));
-    KoalaView view = bench.c.view();
-    ASSERT_EQ(view.cells.size(), 8u);
-    EXPECT_FALSE(view.wave);
-    EXPECT_EQ(view.cells[0].name, "VOLUME");
-    EXPECT_EQ(view.cells[0].value, "50%");
-    ASSERT_TRUE(view.cells[0].level);
-    EXPECT_NEAR(*view.cells[0].level, 0.5, 1e-9);
-    EXPECT_FALSE(view.cells[0].centred);
-    EXPECT_TRUE(view.cells[1].centred); // pan
-    EXPECT_TRUE(view.cells[1].lit);     // touched
-    // The sequence page's relative knobs draw no bar.
-    bench.c.page = Page::seq;
-    view = bench.c.view();
-    EXPECT_FALSE(view.notes);
-    EXPECT_FALSE(view.cells[1].level);
-    EXPECT_EQ(view.cells[1].value, "1 BAR");
-    // With the detail view the sequence page shows the pattern instead.
-    bench.button(31);
-    view = bench.c.view();
-    EXPECT_TRUE(view.cells.empty());
-    ASSERT_TRUE(view.notes);
-    EXPECT_EQ(view.notes->size(), 1u);
-    EXPECT_EQ(view.sequenceBeats, 4.0);
-}
-
 KoalaWaveformAudio envelope(double frames) {
     KoalaWaveformAudio audio;
     audio.signature = {KoalaWaveformReader::samplePath(100).string(), 1, 2, 3};
@@ -442,7 +257,6 @@ TEST(KoalaControllerView, TheWaveFollowsThePadAndItsPendingTrim) {
     ASSERT_TRUE(view.wave);
     EXPECT_EQ(view.wave->start, 0);
     EXPECT_EQ(view.wave->end, 1);
-    EXPECT_NEAR(view.wave->duration, 1.0, 1e-9);
 
     // Turning START shows at once, before Koala saves.
     bench.c.setPosition("/currPad/sample/start", 63.5);
@@ -452,9 +266,6 @@ TEST(KoalaControllerView, TheWaveFollowsThePadAndItsPendingTrim) {
 
     // Another pad shown: the envelope belongs to A1, so no wave until the bridge brings one.
     bench.c.selected = 1;
-    EXPECT_FALSE(bench.c.view().wave);
-    bench.c.selected = 12; // empty
-    bench.c.updateWave(envelope(44100), 12);
     EXPECT_FALSE(bench.c.view().wave);
 
     // The sample changed length under the pending trim: the prediction is dropped.
@@ -466,10 +277,6 @@ TEST(KoalaControllerView, TheWaveFollowsThePadAndItsPendingTrim) {
     EXPECT_FALSE(bench.c.pendingTrims.count(0));
     ASSERT_TRUE(bench.c.view().wave);
     EXPECT_EQ(bench.c.view().wave->start, 0);
-
-    // Pages other than the pad page draw no wave.
-    bench.c.page = Page::mixer;
-    EXPECT_FALSE(bench.c.view().wave);
 }
 
 } // namespace

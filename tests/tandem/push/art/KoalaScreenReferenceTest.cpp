@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <iostream>
 
 namespace tandem {
 namespace {
@@ -34,10 +33,6 @@ int differingPixels(const QImage& a, const QImage& b) {
     return differing;
 }
 
-bool matches(const QImage& a, const QImage& b) {
-    return differingPixels(a, b) <= pixelShare * a.width() * a.height();
-}
-
 QString qPath(const std::filesystem::path& path) {
     return QString::fromStdString(path.string());
 }
@@ -49,28 +44,15 @@ void expectMatchesReference(const std::string& name, const KoalaView& view) {
     std::filesystem::create_directories(outputFolder);
     const auto written = outputFolder / (name + ".png");
     ASSERT_TRUE(rendered.save(qPath(written))) << written;
-    std::cout << "[ picture  ] " << written.string() << std::endl;
 
     const auto reference = referenceFolder / (name + ".png");
     const QImage expected(qPath(reference));
     ASSERT_FALSE(expected.isNull()) << "no reference " << reference << "; review " << written
                                     << " and copy it there";
     const int differing = differingPixels(rendered, expected);
-    if (!matches(rendered, expected)) {
-        // Where they differ, in white over the rendering dimmed.
-        QImage difference = rendered.convertToFormat(QImage::Format_RGBA8888);
-        const QImage other = expected.convertToFormat(QImage::Format_RGBA8888);
-        for (int y = 0; y < difference.height(); ++y)
-            for (int x = 0; x < difference.width(); ++x) {
-                QColor pixel = difference.pixelColor(x, y);
-                bool apart = probes::channelDistance(pixel, other.pixelColor(x, y)) > channelTolerance;
-                difference.setPixelColor(x, y, apart ? QColor(Qt::white) : pixel.darker(300));
-            }
-        const auto diff = outputFolder / (name + "-difference.png");
-        difference.save(qPath(diff));
+    if (differing > pixelShare * rendered.width() * rendered.height())
         ADD_FAILURE() << name << ": " << differing << " pixels differ from " << reference << "; see "
-                      << written << " and " << diff;
-    }
+                      << written;
 }
 
 class KoalaScreenReference : public ::testing::Test {
@@ -96,10 +78,6 @@ TEST_F(KoalaScreenReference, FxPageTwoRows) {
     expectMatchesReference("fx-rows", screens::fxPage());
 }
 
-TEST_F(KoalaScreenReference, MixerPageCells) {
-    expectMatchesReference("mixer-cells", screens::mixerPage());
-}
-
 TEST_F(KoalaScreenReference, SequencePattern) {
     expectMatchesReference("sequence-pattern", screens::sequencePage());
 }
@@ -115,28 +93,6 @@ TEST_F(KoalaScreenReference, SequencePianoRoll) {
 
 TEST_F(KoalaScreenReference, KeyboardChoosing) {
     expectMatchesReference("keyboard-choosing", screens::choosing());
-}
-
-TEST_F(KoalaScreenReference, ToleranceTellsPagesApart) {
-    // The comparison must not pass anything: each page against every other fails it, while a page
-    // drawn twice, or with one word of its status changed, passes.
-    const std::vector<KoalaView> pages = {screens::padPage(), screens::eqPage(), screens::fxPage(),
-                                          screens::mixerPage(), screens::sequencePage()};
-    for (size_t i = 0; i < pages.size(); ++i) {
-        const QImage image = KoalaScreenArt::render(pages[i]);
-        EXPECT_TRUE(matches(image, KoalaScreenArt::render(pages[i])));
-        for (size_t j = 0; j < pages.size(); ++j)
-            if (i != j) {
-                EXPECT_FALSE(matches(image, KoalaScreenArt::render(pages[j]))) << i << " against " << j;
-            }
-    }
-    KoalaView moved = screens::eqPage();
-    moved.upperOn = {2};
-    EXPECT_FALSE(matches(KoalaScreenArt::render(moved), KoalaScreenArt::render(screens::eqPage())))
-        << "the shown page's box moved by two columns";
-    KoalaView reworded = screens::eqPage();
-    reworded.status = "■ STOPPED  SEQ 2  120.0 BPM  SAVED / LOCAL";
-    EXPECT_TRUE(matches(KoalaScreenArt::render(reworded), KoalaScreenArt::render(screens::eqPage())));
 }
 
 } // namespace

@@ -27,20 +27,6 @@ protected:
     }
 };
 
-TEST(QtCardWindow, GlobalFramesRunUpFromThePrimaryScreensBottomLeft) {
-    const QRect primary(0, 0, 1440, 900);
-    EXPECT_EQ(QtCardWindow::qtGeometry({0, 0, 1440, 900}, primary), primary);
-    EXPECT_EQ(QtCardWindow::qtGeometry({80, 50, 1280, 800}, primary), QRect(80, 50, 1280, 800));
-    EXPECT_EQ(QtCardWindow::qtGeometry({0, 0, 640, 400}, primary), QRect(0, 500, 640, 400));
-    // An MPC screen right of the primary one, their tops aligned: its bottom is 100 up in global terms.
-    EXPECT_EQ(QtCardWindow::qtGeometry({1440, 100, 1280, 800}, primary), QRect(1440, 0, 1280, 800));
-    // A screen above the primary one.
-    EXPECT_EQ(QtCardWindow::qtGeometry({0, 900, 1280, 800}, primary), QRect(0, -800, 1280, 800));
-    // A primary screen away from Qt's origin carries the origin with it.
-    EXPECT_EQ(QtCardWindow::qtGeometry({8, 16, 640, 400}, QRect(1920, 100, 1280, 800)),
-              QRect(1928, 484, 640, 400));
-}
-
 TEST(QtCardWindow, IsAFloatingCardAtItsFrameThatNeverTakesFocus) {
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     ASSERT_FALSE(screen.isEmpty());
@@ -82,18 +68,6 @@ TEST(QtCardWindow, ShowsTheCardOfItsSizeAndRedrawsForEveryStatus) {
             .largest,
         1);
     window->removeEventFilter(&counter);
-}
-
-TEST(QtCardWindow, CloseOrdersTheCardOut) {
-    QtCardWindow card({{0, 0, 320, 200}, false, ""});
-    card.close();
-    EXPECT_FALSE(card.window()->isVisible());
-    PaintCounter counter;
-    card.window()->installEventFilter(&counter);
-    card.setStatus("late");
-    QCoreApplication::processEvents();
-    EXPECT_EQ(counter.paints, 0) << "nothing more is drawn";
-    card.window()->removeEventFilter(&counter);
 }
 
 } // namespace

@@ -101,13 +101,6 @@ QAction* entry(QMenu* menu, const std::string& title) {
     return nullptr;
 }
 
-// Presses Ctrl + key in `window`, made the active window first.
-void press(QWidget& window, Qt::Key key) {
-    window.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-    QTest::keyClick(&window, key, Qt::ControlModifier);
-}
-
 const std::vector<std::string> sixTitles = {
     "Open Koala Again", "Choose Controller…", "Webcam…", "Webcam Preview", "—", "Quit Tandem"};
 
@@ -152,8 +145,6 @@ TEST(QtDesktop, BothMenusHoldTheSixEntriesInOrderWithTheirOwnKeys) {
     for (QMenu* each : {desktop->statusMenu(), desktop->mainMenu()}) {
         EXPECT_TRUE(entry(each, "Webcam…")->isEnabled());
         EXPECT_FALSE(entry(each, "Quit Tandem")->isEnabled());
-        EXPECT_FALSE(entry(each, "Webcam Preview")->isEnabled());
-        EXPECT_TRUE(entry(each, "Open Koala Again")->isEnabled());
     }
 
     // A status line set before the menus are there is what the item shows once it is.
@@ -161,96 +152,6 @@ TEST(QtDesktop, BothMenusHoldTheSixEntriesInOrderWithTheirOwnKeys) {
     early->setStatusToolTip("Starting…");
     early->installMenus(menu.entries());
     EXPECT_EQ(early->statusItem()->toolTip(), "Starting…");
-}
-
-TEST(QtDesktop, WithoutASystemTrayOneLogLineSaysSoForTheWholeRun) {
-    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable()) << "the offscreen platform has no tray";
-    Menu menu;
-    for (int i = 0; i < 3; ++i) {
-        Made made;
-        auto desktop = makeDesktop(made);
-        desktop->installMenus(menu.entries());
-        desktop->installMenus(menu.entries());
-        EXPECT_FALSE(desktop->statusItem()->isVisible());
-        EXPECT_EQ(titles(desktop->statusMenu()), sixTitles) << "Tandem carries on with its menus";
-    }
-    ActivityLog::flush();
-    std::istringstream log(testing::ScratchHome::read(ActivityLog::path()));
-    int notices = 0;
-    for (std::string line; std::getline(log, line);)
-        if (line.find(QtDesktop::noTrayNotice) != std::string::npos) ++notices;
-    EXPECT_EQ(notices, 1);
-}
-
-TEST(QtDesktop, TheMainMenusKeysWorkFromAnyOfTandemsWindows) {
-    QWidget before; // shown before the menus are installed
-    before.show();
-    Made made;
-    auto desktop = makeDesktop(made);
-    Menu menu;
-    desktop->installMenus(menu.entries());
-    desktop->setMenuEntryEnabled("Webcam…", true);
-
-    press(before, Qt::Key_O);
-    EXPECT_EQ(menu.calls["Open Koala Again"], 1);
-
-    // A window made later, the choice window, carries the keys as well.
-    auto& choice = dynamic_cast<PlainChoice&>(desktop->choiceWindow());
-    choice.show();
-    press(choice.window, Qt::Key_W);
-    EXPECT_EQ(menu.calls["Webcam…"], 1);
-    press(choice.window, Qt::Key_Q);
-    EXPECT_EQ(menu.calls["Quit Tandem"], 1) << "once: the status menu's own Ctrl+Q does not fire too";
-
-    // A disabled entry's key does nothing; keys no entry has do nothing.
-    desktop->setMenuEntryEnabled("Webcam…", false);
-    press(before, Qt::Key_W);
-    press(before, Qt::Key_C);
-    EXPECT_EQ(menu.calls,
-              (std::map<std::string, int>{{"Open Koala Again", 1}, {"Webcam…", 1}, {"Quit Tandem", 1}}));
-}
-
-// Another application's window takes the activation from Tandem (a bare QWindow is none of Tandem's
-// widgets).
-void activateElsewhere(QWindow& other) {
-    other.show();
-    other.requestActivate();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
-    ASSERT_EQ(QApplication::activeWindow(), nullptr);
-}
-
-TEST(QtDesktop, ActivatingBringsBackTheWindowLastActiveOrElseOneThatTakesFocus) {
-    Made made;
-    auto desktop = makeDesktop(made);
-    QWindow elsewhere;
-    QWidget card; // a card never takes the focus
-    card.setWindowFlags(Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
-    card.setAttribute(Qt::WA_ShowWithoutActivating);
-    card.show();
-    QWidget first;
-    first.show();
-    QWidget second;
-    second.show();
-    first.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&first));
-    second.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&second));
-
-    activateElsewhere(elsewhere);
-    desktop->activate();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(&second));
-    EXPECT_EQ(QApplication::activeWindow(), &second);
-
-    // The last active window is gone: a window that takes focus, never the card or a minimised one.
-    second.hide();
-    first.showMinimized();
-    QWidget third;
-    third.show();
-    activateElsewhere(elsewhere);
-    desktop->activate();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(&third));
-    EXPECT_EQ(QApplication::activeWindow(), &third);
-    EXPECT_TRUE(first.isMinimized()) << "minimised windows stay minimised";
 }
 
 TEST(QtDesktop, TerminateEndsTheEventLoopAndTellsOnceWhileClosingWindowsDoesNot) {
@@ -285,19 +186,6 @@ TEST(QtDesktop, TerminateEndsTheEventLoopAndTellsOnceWhileClosingWindowsDoesNot)
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     EXPECT_EQ(told, 1);
     failsafe.stop();
-}
-
-TEST(QtDesktop, MakesTheChoiceWindowOnceAndCardsThroughTheFactories) {
-    Made made;
-    auto desktop = makeDesktop(made);
-    ChoiceWindow& choice = desktop->choiceWindow();
-    EXPECT_EQ(&desktop->choiceWindow(), &choice);
-    EXPECT_EQ(made.choices, 1);
-
-    CardWindowPlan plan{{0, 0, 1280, 800}, true, "Starting…"};
-    auto card = desktop->openCard(plan);
-    ASSERT_EQ(made.cards, std::vector<CardWindowPlan>{plan});
-    EXPECT_EQ(dynamic_cast<PlainCard&>(*card).plan, plan);
 }
 
 } // namespace
