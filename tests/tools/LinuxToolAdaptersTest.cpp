@@ -3,7 +3,6 @@
 #include "base/ThreadQueue.h"
 #include "platform/linux/JournalSystemLog.h"
 #include "platform/linux/LibUsbHost.h"
-#include "platform/linux/LinuxAudioDevices.h"
 #include "platform/linux/LinuxDisplays.h"
 #include "platform/linux/LinuxHid.h"
 #include "platform/linux/ProcFs.h"
@@ -24,7 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 
 void put(const fs::path& file, const std::string& bytes) {
     fs::create_directories(file.parent_path());
@@ -274,24 +272,6 @@ TEST(LinuxJournal, StreamsAProgramsLinesThenEnds) {
     queue->stop();
 }
 
-TEST(LinuxAudio, CardsFromProcAsound) {
-    EXPECT_THAT(parseAsoundCards(" 0 [PCH            ]: HDA-Intel - HDA Intel PCH\n"
-                                 "                      HDA Intel PCH at 0xf7f10000 irq 31\n"
-                                 " 1 [Touch          ]: USB-Audio - MPC Touch Audio\n"
-                                 "                      Akai MPC Touch at usb-0000:00:14.0-1.1\n"),
-                ElementsAre(std::pair<int, std::string>{0, "HDA Intel PCH"},
-                            std::pair<int, std::string>{1, "MPC Touch Audio"}));
-    ScratchHome home;
-    fs::path asound = home.path() / "asound";
-    put(asound / "cards", " 3 [Touch          ]: USB-Audio - MPC Touch Audio\n    Akai\n");
-    put(asound / "card3/pcm0p/sub0/status", "state: RUNNING\n");
-    put(asound / "card3/pcm0p/sub0/hw_params", "access: RW_INTERLEAVED\nrate: 48000 (48000/1)\n");
-    LinuxAudioDevices audio(asound);
-    EXPECT_THAT(audio.devices(), ElementsAre(AudioDevice{4, "MPC Touch Audio", true, true, 48000}));
-    EXPECT_EQ(audio.device(1), std::nullopt);
-    EXPECT_THAT(LinuxAudioDevices(home.path() / "none").devices(), IsEmpty());
-}
-
 TEST(LinuxHid, ReportDescriptorSummary) {
     const uint8_t descriptor[] = {
         0x05, 0x0D, 0x09, 0x04, 0xA1, 0x01,             // digitizer, touch screen, application
@@ -309,23 +289,6 @@ TEST(LinuxHid, ReportDescriptorSummary) {
     EXPECT_EQ(summary.maxFeature, 3);
     // A descriptor cut short ends the parse without reading past it.
     EXPECT_NO_FATAL_FAILURE(parseReportDescriptor(std::span(descriptor).first(13)));
-}
-
-// On this machine, whatever it has: every answer comes, none hangs.
-TEST(LinuxToolPorts, AnswerOnThisMachine) {
-    LibUsbHost usb;
-    for (const auto& device : usb.matchingServices({"IOUSBHostDevice"}))
-        EXPECT_TRUE(device.number("idVendor").has_value());
-    LinuxHid hid;
-    for (const auto& device : hid.devices(2536))
-        EXPECT_EQ(device.vendorID, 2536);
-    LinuxDisplays displays;
-    displays.displays();
-    LinuxAudioDevices audio;
-    for (const auto& device : audio.devices())
-        EXPECT_NE(device.id, 0u);
-    EXPECT_THAT(LinuxHid("/nonexistent").devices(2536), IsEmpty());
-    EXPECT_THAT(LinuxDisplays("/nonexistent").drmDisplays(), IsEmpty());
 }
 
 } // namespace

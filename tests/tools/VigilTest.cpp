@@ -150,38 +150,6 @@ TEST(VigilRing, CapsAndDumpLengths) {
     EXPECT_THAT(after[1], HasSubstr("t -19s"));
 }
 
-TEST(VigilCpu, PercentAbsentAndRestartedProcess) {
-    ToolRig rig;
-    int32_t dl = rig.processes.addProcess("DisplayLinkUserAgent", 0.25);
-    rig.processes.addProcess("MPC Touch", 0.1);
-    rig.script = [&] {
-        rig.time.advance(10.5);
-        // Back at once under a new pid, with less CPU time behind it than the old one had.
-        rig.processes.endProcess(dl);
-        int32_t again = rig.processes.addProcess("DisplayLinkUserAgent", 0.9);
-        rig.time.advance(2);
-        rig.processes.endProcess(again);
-        rig.time.advance(1);
-        rig.mpc.unplugPart(SimMpcTouch::Part::screen);
-        rig.time.advance(1);
-    };
-    EXPECT_EQ(rig.vigil(), 0);
-    auto dump = linesBetween(rig, "00:00:14.000", "00:00:14.001");
-    auto slot = [&](const std::string& t) {
-        for (const std::string& line : dump)
-            if (line.find("t " + t + "s") != std::string::npos) return line.substr(13);
-        return std::string();
-    };
-    EXPECT_EQ(slot(" -3"),
-              "   t  -3s  midi   0/  0/  0  DL   0.0  app  10.0  glassbridge -1.0  usb CTS  disp 1");
-    EXPECT_EQ(slot(" -2"),
-              "   t  -2s  midi   0/  0/  0  DL  90.0  app  10.0  glassbridge -1.0  usb CTS  disp 1");
-    EXPECT_EQ(slot(" -1"),
-              "   t  -1s  midi   0/  0/  0  DL  -1.0  app  10.0  glassbridge -1.0  usb CTS  disp 1");
-    // One scan of the process table a tick, however many processes are missing.
-    EXPECT_EQ(rig.counting.scans, 14);
-}
-
 TEST(VigilTail, WordsTruncationHalfLinesAndReplacement) {
     ToolRig rig;
     auto glassbridge = rig.home.path() / "Library/Logs/glassbridge.log";

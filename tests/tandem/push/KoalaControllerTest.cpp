@@ -159,34 +159,6 @@ TEST(KoalaController, ButtonsTapShowAndSayWhatTheyDo) {
     EXPECT_EQ(bench.sent.size(), 2u);
 }
 
-TEST(KoalaController, EffectsLatchOnATapAndAreMomentaryWhenHeld) {
-    Bench bench;
-    bench.c.page = Page::fx;
-    const Bytes crushOn = KoalaController::table().at("/perform/fx/crush").set(100)->toVector();
-    const Bytes crushOff = KoalaController::table().at("/perform/fx/crush").set(0)->toVector();
-    bench.c.handle(Push2Event::button(20, true));
-    EXPECT_EQ(bench.sent.back(), crushOn);
-    EXPECT_EQ(bench.c.currentMessage(), "CRUSH · THE STRIP SETS IT");
-    bench.run(0.5);
-    bench.c.handle(Push2Event::button(20, false));
-    EXPECT_EQ(bench.sent.back(), crushOff); // held 0.5 s: momentary
-    bench.sent.clear();
-    bench.c.handle(Push2Event::button(20, true));
-    bench.run(0.2);
-    bench.c.handle(Push2Event::button(20, false));
-    EXPECT_EQ(bench.sent, std::vector<Bytes>{crushOn}); // tapped: latched
-    bench.c.handle(Push2Event::button(20, true));
-    bench.run(0.2);
-    bench.c.handle(Push2Event::button(20, false));
-    EXPECT_EQ(bench.sent.back(), crushOff); // a tap on the running, selected effect stops it
-    // Effects 9-16 sit on the scene column; the strip sets the selected one's amount.
-    bench.c.handle(Push2Event::button(43, true));
-    EXPECT_EQ(bench.c.fxSelected, 8);
-    bench.c.handle(Push2Event::stripTouch(true));
-    bench.c.handle(Push2Event::strip(0.5));
-    EXPECT_EQ(bench.sent.back(), KoalaController::table().at("/perform/fx/cutter").set(63)->toVector());
-}
-
 TEST(KoalaController, QuitNeedsShiftUserTwiceWithinThreeSeconds) {
     Bench bench;
     int quits = 0, choices = 0;

@@ -1,5 +1,5 @@
 // The picture effects on frames whose colour says when they were taken: frame k is one flat colour with
-// red k, shown at k/128 s. The effect state, and the frame pool and pixel loops underneath.
+// red k, shown at k/128 s. The effect state, and the scaling and pixel loops underneath.
 #include "tandem/webcam/WebcamFX.h"
 
 #include "tandem/webcam/FrameRenderer.h"
@@ -167,27 +167,6 @@ TEST(WebcamEffectStateTable, KnobElseMeasuredElseASixteenthAndTheCutterFromItsSt
     unstamped.fx["CUTTER"] = 70;
     EXPECT_EQ(WebcamEffectState::make(unstamped, 60, 5, std::nullopt), (WebcamEffectState{0, 0, 0.25, 5}))
         << "no cutter start: now";
-}
-
-TEST(FrameRenderer, ReusesAPooledFrameOnlyOnceNobodyHoldsIt) {
-    FrameRenderer renderer;
-    std::vector<QImage> held;
-    for (int k = 0; k < 4; ++k)
-        held.push_back(*renderer.render(frameAt(k), 64, 36));
-    EXPECT_EQ(renderer.poolCount(), FrameRenderer::minimumPool);
-    held.push_back(*renderer.render(frameAt(4), 64, 36));
-    EXPECT_EQ(renderer.poolCount(), size_t(5)) << "every pooled frame was still held";
-    for (int k = 0; k < 5; ++k)
-        EXPECT_EQ(shown(held[size_t(k)]), k) << "a held frame is never written over";
-
-    const uchar* second = held[1].constBits();
-    held.erase(held.begin() + 1);
-    const QImage again = *renderer.render(frameAt(9), 64, 36);
-    EXPECT_EQ(again.constBits(), second) << "the frame let go of is the one reused";
-
-    (void)renderer.render(frameAt(1), 32, 18);
-    EXPECT_EQ(renderer.poolCount(), FrameRenderer::minimumPool) << "a new size starts a new pool";
-    EXPECT_FALSE(renderer.render(frameAt(1), 0, 18));
 }
 
 // A picture with every channel different in every pixel.

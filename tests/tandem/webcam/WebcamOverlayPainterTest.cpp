@@ -183,16 +183,6 @@ TEST(WebcamOverlayPainter, PositionsCountUpFromTheBottomAndStayInTheFrame) {
     EXPECT_NE(frame.pixelColor(58, 933), QColor(Qt::black));
 }
 
-TEST(WebcamOverlayPainter, LongNamesAreCutWithAnEllipsis) {
-    PainterRig rig;
-    EXPECT_EQ(rig.painter->cut("Kick", 26, 462), "Kick");
-    const std::string longName(60, 'W');
-    const std::string cut = rig.painter->cut(longName, 26, 200);
-    ASSERT_GT(cut.size(), std::string("…").size());
-    EXPECT_EQ(cut.substr(cut.size() - std::string("…").size()), "…");
-    EXPECT_EQ(rig.painter->cut("Ünïcödé ñame", 26, 1000), "Ünïcödé ñame");
-}
-
 TEST(WebcamOverlayPainter, TheLoaderFindsThePadItsEnvelopeAndTheTempo) {
     PainterRig rig;
     rig.song.bpm = 96;

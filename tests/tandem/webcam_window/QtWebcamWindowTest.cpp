@@ -234,22 +234,6 @@ TEST(WebcamWindowSound, SlidersSnapToHalfADecibelAndADragSavesOnlyAtItsEnd) {
     EXPECT_EQ(rig.studio->saved.back().drive, std::optional<double>(6));
 }
 
-TEST(WebcamWindowSound, StripsMirrorEachOther) {
-    WindowRig rig([](FakeStudio& studio) { studio.current.limiter = false; });
-    rig.window->open();
-    rig.window->toggleFloating();
-    WebcamSoundStrip* main = rig.window->strip();
-    WebcamSoundStrip* floating = rig.window->floatingStrip();
-    EXPECT_FALSE(floating->threshold->isEnabled()) << "no limiter, no threshold to set";
-    main->drive->setValue(1000);
-    EXPECT_EQ(floating->drive->value(), 1000);
-    floating->limiter->click();
-    EXPECT_TRUE(main->limiter->isChecked());
-    EXPECT_TRUE(main->threshold->isEnabled());
-    floating->listen->click();
-    EXPECT_EQ(rig.studio->current.listen, std::optional<bool>(true));
-}
-
 // The canvas covers 800 × 710; a 16:9 picture in it is 800 × 450 from y = 130.
 TEST(WebcamWindowLayout, DraggingTheCardMovesItAndClampsItToThePicture) {
     WindowRig rig;
